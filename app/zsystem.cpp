@@ -1,0 +1,331 @@
+#include "zsystem.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QTextStream>
+#include <QDebug>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace zsys {
+
+namespace {
+
+QMutex g_rootMutex;
+QString g_root;
+bool g_rootRead = false;
+
+QMutex g_cmdLogMutex;
+
+QString readRoot()
+{
+    const QByteArray env = qgetenv("ZR450_SYSROOT");
+    if (env.isEmpty())
+        return QString();
+    QString root = QDir::cleanPath(QDir(QString::fromLocal8Bit(env)).absolutePath());
+    while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
+        root.chop(1);
+    return root;
+}
+
+void logCommand(const QString &root, const QString &command)
+{
+    QMutexLocker lock(&g_cmdLogMutex);
+    QDir().mkpath(root + QStringLiteral("/var/log"));
+    QFile f(root + QStringLiteral("/var/log/commands.log"));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        qWarning() << "command log not writable:" << f.fileName() << f.errorString();
+        return;
+    }
+    QTextStream out(&f);
+    out << command << "\n";
+}
+
+// Only absolute paths are emulated; anything else would be relative to the
+// host's working directory.
+bool mappable(const QString &p)
+{
+    return p.startsWith(QLatin1Char('/'));
+}
+
+void writeEmulated(const QString &target, const QString &text, bool append)
+{
+    if (!mappable(target))
+        return;
+    const QString mapped = path(target);
+    QFileInfo fi(mapped);
+    QDir().mkpath(fi.absolutePath());
+    QFile f(mapped);
+    QIODevice::OpenMode mode = QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate);
+    if (!f.open(mode)) {
+        qWarning() << "emulated write failed:" << mapped << f.errorString();
+        return;
+    }
+    f.write(text.toUtf8());
+    f.close();
+
+    // The kernel creates a GPIO line's files when the line is exported.
+    if (target == QLatin1String("/sys/class/gpio/export")) {
+        bool ok = false;
+        const int line = text.trimmed().toInt(&ok);
+        if (ok && line >= 0) {
+            const QString dir = path(QStringLiteral("/sys/class/gpio/gpio%1").arg(line));
+            QDir().mkpath(dir);
+            for (const char *name : {"value", "direction"}) {
+                QFile g(dir + QLatin1Char('/') + QLatin1String(name));
+                if (!g.exists() && g.open(QIODevice::WriteOnly))
+                    g.write(name[0] == 'v' ? "0\n" : "in\n");
+            }
+        }
+    }
+}
+
+void removeEmulated(const QStringList &args)
+{
+    bool recursive = false;
+    bool options = true;
+    for (const QString &a : args) {
+        if (options && a == QLatin1String("--")) {
+            options = false;
+            continue;
+        }
+        if (options && a.startsWith(QLatin1Char('-')) && a.size() > 1) {
+            if (a.contains(QLatin1Char('r')) || a.contains(QLatin1Char('R')))
+                recursive = true;
+            continue;
+        }
+        if (!mappable(a))
+            continue;
+        const QString mapped = path(a);
+        const QString root = sysroot();
+        // Never remove the system root itself.
+        if (QDir::cleanPath(mapped) == root)
+            continue;
+        QFileInfo fi(mapped);
+        if (fi.isDir() && !fi.isSymLink()) {
+            if (recursive)
+                QDir(mapped).removeRecursively();
+        } else if (fi.exists() || fi.isSymLink()) {
+            QFile::remove(mapped);
+        }
+    }
+}
+
+void emulate(const QStringList &words)
+{
+    if (words.isEmpty())
+        return;
+
+    // Pull redirections out of the argument list.
+    QStringList args;
+    QString target;
+    bool append = false;
+    for (int i = 0; i < words.size(); ++i) {
+        const QString &w = words.at(i);
+        if ((w == QLatin1String(">") || w == QLatin1String(">>")) && i + 1 < words.size()) {
+            append = (w == QLatin1String(">>"));
+            target = words.at(++i);
+        } else if (w.size() >= 2 && w.at(0).isDigit() && (w.endsWith(QLatin1Char('>')) || w.endsWith(QLatin1Char('&')))) {
+            ++i; // redirection of another descriptor: its target is dropped
+        } else {
+            args << w;
+        }
+    }
+    if (args.isEmpty())
+        return;
+    const QString cmd = args.takeFirst();
+
+    if (cmd == QLatin1String("echo") || cmd == QLatin1String("printf")) {
+        bool newline = cmd == QLatin1String("echo");
+        if (newline && !args.isEmpty() && args.first() == QLatin1String("-n")) {
+            newline = false;
+            args.removeFirst();
+        }
+        if (!target.isEmpty())
+            writeEmulated(target, args.join(QLatin1Char(' ')) + (newline ? QStringLiteral("\n") : QString()), append);
+    } else if (cmd == QLatin1String("rm")) {
+        removeEmulated(args);
+    } else if (cmd == QLatin1String("poweroff") || cmd == QLatin1String("reboot")) {
+        // The radio loses power here: leave at once, as the hardware would.
+        qWarning() << "emulated" << cmd << ": application ends";
+        fflush(nullptr);
+        _exit(0);
+    } else if (cmd == QLatin1String("/usr/share/support/wfserverd")) {
+        const QString pidFile = path(QStringLiteral("/var/run/wfserver.pid"));
+        const QString action = args.value(0);
+        if (action == QLatin1String("start") || action == QLatin1String("restart")) {
+            QDir().mkpath(QFileInfo(pidFile).absolutePath());
+            QFile f(pidFile);
+            if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                f.write(QByteArray::number(qint64(getpid()) + 1) + "\n");
+        } else if (action == QLatin1String("stop")) {
+            QFile::remove(pidFile);
+        }
+    }
+    // Everything else (date, hwclock, sync, source, socat, ...) only leaves
+    // its line in the command log.
+}
+
+} // namespace
+
+void reload()
+{
+    QMutexLocker lock(&g_rootMutex);
+    g_root = readRoot();
+    g_rootRead = true;
+}
+
+QString sysroot()
+{
+    QMutexLocker lock(&g_rootMutex);
+    if (!g_rootRead) {
+        g_root = readRoot();
+        g_rootRead = true;
+    }
+    return g_root;
+}
+
+QString path(const QString &systemPath)
+{
+    const QString root = sysroot();
+    if (root.isEmpty() || !systemPath.startsWith(QLatin1Char('/')))
+        return systemPath;
+    if (systemPath == root || systemPath.startsWith(root + QLatin1Char('/')))
+        return systemPath;
+    return root + systemPath;
+}
+
+std::string path(const char *systemPath)
+{
+    if (!systemPath)
+        return std::string();
+    return path(QString::fromLocal8Bit(systemPath)).toLocal8Bit().toStdString();
+}
+
+QString appDir()
+{
+    const QString root = sysroot();
+    if (!root.isEmpty()) {
+        const QString dir = root + QStringLiteral("/app");
+        QDir().mkpath(dir);
+        return dir;
+    }
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    return QDir::currentPath();
+}
+
+int run(const QString &command)
+{
+    const QString root = sysroot();
+    if (root.isEmpty())
+        return std::system(command.toLocal8Bit().constData());
+
+    logCommand(root, command);
+    const QList<QStringList> cmds = splitCommandLine(command);
+    for (const QStringList &words : cmds)
+        emulate(words);
+    return 0;
+}
+
+QString quote(const QString &word)
+{
+    QString out = QStringLiteral("'");
+    for (const QChar c : word) {
+        if (c == QLatin1Char('\''))
+            out += QStringLiteral("'\\''");
+        else
+            out += c;
+    }
+    out += QLatin1Char('\'');
+    return out;
+}
+
+QList<QStringList> splitCommandLine(const QString &command)
+{
+    QList<QStringList> result;
+    QStringList words;
+    QString word;
+    bool inWord = false;
+
+    auto endWord = [&]() {
+        if (inWord)
+            words << word;
+        word.clear();
+        inWord = false;
+    };
+    auto endCommand = [&]() {
+        endWord();
+        if (!words.isEmpty())
+            result << words;
+        words.clear();
+    };
+
+    const int n = command.size();
+    for (int i = 0; i < n; ++i) {
+        const QChar c = command.at(i);
+        if (c == QLatin1Char('\'')) {
+            inWord = true;
+            int j = i + 1;
+            while (j < n && command.at(j) != QLatin1Char('\''))
+                word += command.at(j++);
+            i = j;
+        } else if (c == QLatin1Char('"')) {
+            inWord = true;
+            int j = i + 1;
+            while (j < n && command.at(j) != QLatin1Char('"')) {
+                if (command.at(j) == QLatin1Char('\\') && j + 1 < n
+                    && QStringLiteral("\"\\$`").contains(command.at(j + 1)))
+                    ++j;
+                word += command.at(j++);
+            }
+            i = j;
+        } else if (c == QLatin1Char('\\')) {
+            inWord = true;
+            if (i + 1 < n)
+                word += command.at(++i);
+        } else if (c == QLatin1Char(';') || c == QLatin1Char('\n') || c == QLatin1Char('&') || c == QLatin1Char('|')) {
+            endCommand();
+            if (i + 1 < n && (command.at(i + 1) == c))
+                ++i;
+        } else if (c == QLatin1Char('>')) {
+            // "2>" and "2>&1" redirect other descriptors: kept apart as "N>"
+            // so the emulation can ignore them.
+            QString fd;
+            if (inWord && word.size() == 1 && word.at(0).isDigit()) {
+                fd = word;
+                word.clear();
+                inWord = false;
+            }
+            endWord();
+            QString op = QStringLiteral(">");
+            if (i + 1 < n && command.at(i + 1) == QLatin1Char('>')) {
+                op = QStringLiteral(">>");
+                ++i;
+            }
+            if (i + 1 < n && command.at(i + 1) == QLatin1Char('&')) {
+                // ">&N": duplicate a descriptor, the target is the number.
+                ++i;
+                fd = fd.isEmpty() ? QStringLiteral("1") : fd;
+                op = QStringLiteral("&");
+            }
+            words << ((fd.isEmpty() || fd == QLatin1String("1")) && op != QLatin1String("&") ? op : fd + op);
+        } else if (c.isSpace()) {
+            endWord();
+        } else {
+            inWord = true;
+            word += c;
+        }
+    }
+    endCommand();
+    return result;
+}
+
+} // namespace zsys

@@ -1,0 +1,48 @@
+#include "bbsim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <unistd.h>
+
+static int g_sigpipe[2] = {-1, -1};
+
+static void on_signal(int)
+{
+    const char c = 1;
+    (void)!write(g_sigpipe[1], &c, 1);
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zr450-bbsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Base-band board simulator for the ZR450 front-panel application"));
+    parser.addHelpOption();
+    QCommandLineOption rootOpt(QStringLiteral("sysroot"), QStringLiteral("System root to create and serve."), QStringLiteral("DIR"));
+    parser.addOption(rootOpt);
+    parser.process(app);
+    if (!parser.isSet(rootOpt)) {
+        QTextStream(stderr) << "zr450-bbsim: --sysroot DIR is required\n";
+        return 2;
+    }
+
+    // SIGINT/SIGTERM end the event loop cleanly so the control socket is removed.
+    if (pipe(g_sigpipe) == 0) {
+        signal(SIGINT, on_signal);
+        signal(SIGTERM, on_signal);
+        auto *sn = new QSocketNotifier(g_sigpipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(sn, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    }
+
+    BbSim sim(parser.value(rootOpt));
+    if (!sim.start())
+        return 1;
+    QTextStream(stdout) << "zr450-bbsim: serving " << parser.value(rootOpt) << "\n";
+    return app.exec();
+}
