@@ -6,6 +6,7 @@
 #include "zaudio.h"
 #include "zaudiopcm.h"
 #include "zsimaudio.h"
+#include "zsimaudio_proto.h"
 #include "zsystem.h"
 
 #include <QElapsedTimer>
@@ -15,7 +16,13 @@
 #include <QtTest>
 
 #include <cmath>
+#include <random>
 #include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -103,6 +110,7 @@ private slots:
     void devicesRunInRealTimeWithoutPeer();
     void captureCarriesPeerAudioInOrder();
     void playbackReachesPeer();
+    void exchangeSurvivesGarbage();
     void blocksSpectrumAndScope();
     void toneShowsInSpectrum();
     void failingDeviceReportsOnce();
@@ -275,6 +283,118 @@ void TestAudio::playbackReachesPeer()
     const int n = countingRun(got, &why);
     QVERIFY2(n >= 0, qPrintable(why));
     QCOMPARE(n, 8000);
+}
+
+namespace {
+
+int unixSocket(const QString &path, bool listening)
+{
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    const QByteArray p = QFile::encodeName(path);
+    if (size_t(p.size()) >= sizeof sa.sun_path)
+        return -1;
+    memcpy(sa.sun_path, p.constData(), size_t(p.size()));
+    const int s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    const int r = listening ? bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) | listen(s, 4)
+                            : ::connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    if (r != 0) {
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
+// Random packets, about half of them with a plausible header.
+QByteArray garbage(std::mt19937 &rng)
+{
+    QByteArray b(int(rng() % (ZSA_MAX_MSG_BYTES + 300)), Qt::Uninitialized);
+    for (char &c : b)
+        c = char(rng());
+    if (b.size() >= int(ZSA_HEADER_BYTES) && rng() % 2) {
+        const uint32_t kinds[] = {ZSA_MSG_AUDIO, ZSA_MSG_AUDIO, ZSA_MSG_FAULT, 0, 77};
+        const zsa_header_t h = {kinds[rng() % 5], uint32_t(rng() % 3 ? rng() % 2048 : rng())};
+        memcpy(b.data(), &h, sizeof h);
+    }
+    return b;
+}
+
+} // namespace
+
+void TestAudio::exchangeSurvivesGarbage()
+{
+    std::mt19937 rng(20240611);
+
+    // A peer that sends nonsense to a running capture stream: the stream
+    // copes (fails at worst, as with a fault), and heals when told to.
+    QVERIFY(QDir().mkpath(m_root.path() + QStringLiteral("/run")));
+    const QString capPath = m_root.path() + QStringLiteral(ZSA_CAPTURE_SOCKET);
+    QFile::remove(capPath);
+    const int srv = unixSocket(capPath, true);
+    QVERIFY(srv >= 0);
+    {
+        zaudio_pcm_t cap("mixcapture", SND_PCM_STREAM_CAPTURE, SND_PCM_FORMAT_S16_LE, 16000, 2, 1024, 0);
+        QVERIFY(cap.handle && cap.buffer);
+        pollfd pfd{srv, POLLIN, 0};
+        QVERIFY(poll(&pfd, 1, 2000) == 1);
+        const int conn = accept(srv, nullptr, nullptr);
+        QVERIFY(conn >= 0);
+        snd_pcm_nonblock(cap.handle, 1);
+        snd_pcm_start(cap.handle);
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < 600 && t.elapsed() < 4000; i++) {
+            const QByteArray b = garbage(rng);
+            (void)!send(conn, b.constData(), size_t(b.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (i % 10 == 0) {
+                const snd_pcm_sframes_t n = snd_pcm_readi(cap.handle, cap.buffer, 256);
+                if (n < 0 && n != -EAGAIN) {
+                    snd_pcm_prepare(cap.handle);
+                    snd_pcm_start(cap.handle);
+                }
+                QTest::qWait(1);
+            }
+        }
+        const zsa_header_t heal = {ZSA_MSG_FAULT, 0};
+        QVERIFY(send(conn, &heal, sizeof heal, MSG_NOSIGNAL) == sizeof heal);
+        QTest::qWait(20);
+        snd_pcm_drop(cap.handle);
+        QCOMPARE(snd_pcm_prepare(cap.handle), 0);
+        snd_pcm_nonblock(cap.handle, 0);
+        QCOMPARE(snd_pcm_readi(cap.handle, cap.buffer, 1024), snd_pcm_sframes_t(1024));
+        close(conn);
+    }
+    close(srv);
+    QFile::remove(capPath);
+
+    // A playback stream that sends nonsense to the peer: what reaches the
+    // reader stays bounded and the peer keeps serving.
+    m_peer = zsimaudio_create(m_root.path().toLocal8Bit().constData());
+    QVERIFY(m_peer);
+    const int cli = unixSocket(m_root.path() + QStringLiteral(ZSA_PLAYBACK_SOCKET), false);
+    QVERIFY(cli >= 0);
+    for (int i = 0; i < 600; i++) {
+        const QByteArray b = garbage(rng);
+        (void)!send(cli, b.constData(), size_t(b.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    std::vector<int16_t> buf(2 * 4096);
+    size_t total = 0, n;
+    while ((n = zsimaudio_read_playback(m_peer, buf.data(), 4096, 200)) > 0)
+        total += n;
+    QVERIFY(total <= ZSIMAUDIO_MAX_QUEUED);
+    close(cli);
+    QTRY_COMPARE(zsimaudio_clients(m_peer, ZSIMAUDIO_PLAYBACK), 0);
+
+    zaudio_pcm_t play("mixplayback", SND_PCM_STREAM_PLAYBACK, SND_PCM_FORMAT_S16_LE, 16000, 2, 1024, 0);
+    QVERIFY(zsimaudio_wait_clients(m_peer, ZSIMAUDIO_PLAYBACK, 1, 2000));
+    const std::vector<int16_t> seq = counting(2048);
+    QCOMPARE(snd_pcm_writei(play.handle, seq.data(), 2048), snd_pcm_sframes_t(2048));
+    QCOMPARE(snd_pcm_drain(play.handle), 0);
+    std::vector<int16_t> got;
+    while ((n = zsimaudio_read_playback(m_peer, buf.data(), 4096, 200)) > 0)
+        got.insert(got.end(), buf.begin(), buf.begin() + std::ptrdiff_t(2 * n));
+    QString why;
+    QCOMPARE(countingRun(got, &why), 2048);
 }
 
 void TestAudio::blocksSpectrumAndScope()
