@@ -21,11 +21,15 @@ zaudio_pcm_t::zaudio_pcm_t(const char *devname, snd_pcm_stream_t stream, snd_pcm
         qDebug("cannot alloc memory for hw params");
         goto done;
     }
-    if ((err = snd_pcm_open(&handle, name, stream, 0)) < 0) {
+    // Opened non-blocking so that a card held by another process fails here
+    // instead of hanging the caller (the GUI thread, for the capture); the
+    // stream itself then reads and writes blocking as usual.
+    if ((err = snd_pcm_open(&handle, name, stream, SND_PCM_NONBLOCK)) < 0) {
         handle = nullptr;
         qDebug("cannot open device (%s), %s", name, snd_strerror(err));
         goto done;
     }
+    snd_pcm_nonblock(handle, 0);
     if ((err = snd_pcm_hw_params_any(handle, hw)) < 0) {
         qDebug("cannot get any hw_params for device (%s), %s", name, snd_strerror(err));
         goto done;
