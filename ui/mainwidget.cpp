@@ -1,9 +1,11 @@
 #include "mainwidget.h"
 
+#include "zaudio.h"
 #include "zlog.h"
 #include "zqrc.h"
 
 #include <QDebug>
+#include <QThread>
 #include <QTimer>
 
 MainWidget::MainWidget(QWidget *parent)
@@ -24,12 +26,26 @@ MainWidget::MainWidget(QWidget *parent)
     connect(delay, &QTimer::timeout, delay, &QObject::deleteLater);
     connect(delay, &QObject::destroyed, this, &MainWidget::slot_delayInitProcess);
     delay->start(5000);
+    m_delayTimer = delay;
 
     qCInfo(logSystem) << "Main window inited.";
 }
 
 MainWidget::~MainWidget()
 {
+    // A window closed within the first seconds deletes the pending timer with
+    // its children; that must not run the delayed stage on a dying window.
+    if (m_delayTimer)
+        disconnect(m_delayTimer, nullptr, this, nullptr);
+    if (m_audio) {
+        // Once the event loop has ended a deferred delete never runs, and the
+        // capture thread would outlive the window into the process exit.
+        if (QThread::currentThread()->loopLevel() > 0)
+            m_audio->deleteLater();
+        else
+            delete m_audio;
+        m_audio = nullptr;
+    }
 }
 
 void MainWidget::slot_timerUpdate()
@@ -43,5 +59,14 @@ void MainWidget::slot_timerUpdate()
 void MainWidget::slot_delayInitProcess()
 {
     qCInfo(logSystem) << "PWR ON INIT: finished";
+    qCInfo(logSystem) << "Create audio instance";
+    m_audio = new ZAudio(nullptr);
+    connect(m_audio, &ZAudio::sig_pcmFatalError, this, &MainWidget::slot_appFatalErrorReset);
+    qCInfo(logSystem) << m_audio << "init ok.";
     qCInfo(logSystem) << "Delay init finished";
+}
+
+void MainWidget::slot_appFatalErrorReset(int32_t err)
+{
+    qCInfo(logSystem) << "App fatal error, going to reset." << err;
 }

@@ -1,9 +1,13 @@
 #ifndef MAINWIDGET_H
 #define MAINWIDGET_H
 
+#include <QPointer>
 #include <QWidget>
 
+#include <cstdint>
+
 class QTimer;
+class ZAudio;
 
 // The one top-level window (800 × 480, the whole touch screen). It owns the
 // radio link and every subsystem that runs for the life of the process.
@@ -18,9 +22,12 @@ public:
 public slots:
     void slot_timerUpdate();
     void slot_delayInitProcess();
+    void slot_appFatalErrorReset(int32_t err);
 
 private:
     QTimer *m_updateTimer = nullptr;
+    QPointer<QTimer> m_delayTimer;
+    ZAudio *m_audio = nullptr;
     bool m_firstTick = true;
 };
 
