@@ -2,6 +2,7 @@
 
 #include "zlog.h"
 #include "zqrc.h"
+#include "zradio.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -13,6 +14,12 @@ MainWidget::MainWidget(QWidget *parent)
     setFixedSize(800, 480);
     setWindowTitle(QStringLiteral("ZR450"));
     setStyleSheet(ZQRC::getQssFromQrcFile(QStringLiteral(":/mainwidget.qss")));
+
+    // Step 8: the radio link (it creates the parameter store).
+    m_radio = zradio_create("/dev/i2c-0", 114);
+    char ident[ZRADIO_IDENT_LEN + 1];
+    if (zradio_get_ident(ident, sizeof(ident)) == 0)
+        qCInfo(logRig).noquote() << "BASE    :" << ident;
 
     m_updateTimer = new QTimer(this);
     connect(m_updateTimer, &QTimer::timeout, this, &MainWidget::slot_timerUpdate);
@@ -30,6 +37,7 @@ MainWidget::MainWidget(QWidget *parent)
 
 MainWidget::~MainWidget()
 {
+    zradio_destroy(m_radio);
 }
 
 void MainWidget::slot_timerUpdate()

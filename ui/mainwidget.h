@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class QTimer;
+struct zradio_t;
 
 // The one top-level window (800 × 480, the whole touch screen). It owns the
 // radio link and every subsystem that runs for the life of the process.
@@ -20,6 +21,7 @@ public slots:
     void slot_delayInitProcess();
 
 private:
+    zradio_t *m_radio = nullptr;
     QTimer *m_updateTimer = nullptr;
     bool m_firstTick = true;
 };
