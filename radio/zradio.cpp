@@ -33,11 +33,13 @@ void publish_trailer(zradio_t *radio, const uint8_t *frame)
                                 std::memory_order_relaxed);
 }
 
-// Reads and throws away whatever waits on the descriptor.
+// Throws away whatever waits on the descriptor. The kernel hands a burst
+// to the reader in pieces, so the queue is flushed first and then read dry.
 void drain(int fd, uint8_t *buf, size_t size)
 {
     if (fd < 0 || !buf)
         return;
+    tcflush(fd, TCIFLUSH);
     for (int i = 0; i < 64; ++i) {
         const ssize_t n = read(fd, buf, size);
         if (n <= 0)
@@ -58,12 +60,17 @@ struct accept_ctx_t {
     sacalc_t *sacalc;
 };
 
-// One good frame: spectrum, microphone key word, status flags, comm-valid.
 void accept_frame(const uint8_t *frame, void *p)
 {
     accept_ctx_t *ctx = static_cast<accept_ctx_t *>(p);
-    zradio_t *radio = ctx->radio;
-    std::memcpy(ctx->uart->frame, frame, ZFRAME_SIZE);
+    zradio_comm_frame(ctx->radio, ctx->uart, ctx->sacalc, frame);
+}
+
+} // namespace
+
+void zradio_comm_frame(zradio_t *radio, uart_t *uart, sacalc_t *sacalc, const uint8_t *frame)
+{
+    std::memcpy(uart->frame, frame, ZFRAME_SIZE);
 
     liquid_float_complex x[ZFRAME_SAMPLES];
     const uint8_t *s = frame + ZFRAME_OFS_SAMPLES;
@@ -75,7 +82,7 @@ void accept_frame(const uint8_t *frame, void *p)
         std::memcpy(&fi, &im, 4);
         x[i] = liquid_float_complex(fr, fi);
     }
-    sacalc_run(ctx->sacalc, x, ZFRAME_SAMPLES);
+    sacalc_run(sacalc, x, ZFRAME_SAMPLES);
 
     publish_trailer(radio, frame);
     radio->hmicKey.store(zframe_get_u32(frame + ZFRAME_OFS_MICKEY), std::memory_order_relaxed);
@@ -89,8 +96,6 @@ void accept_frame(const uint8_t *frame, void *p)
         qCInfo(logSerial) << "comm valid: base-band frames arriving";
     radio->commCountdown = ZRADIO_COMM_COUNTDOWN;
 }
-
-} // namespace
 
 void *thread_comm(void *)
 {

@@ -112,6 +112,10 @@ void zradio_destroy(zradio_t *radio);
 
 // The UART reader (hooked by zradio_create).
 void *thread_comm(void *arg);
+// What the reader does with one CRC-correct frame: keeps it, runs the
+// spectrum, publishes the trailer, key word and flags, sets comm-valid.
+// Reader thread only.
+void zradio_comm_frame(zradio_t *radio, uart_t *uart, sacalc_t *sacalc, const uint8_t *frame);
 
 // Register transfers, each under the register mutex. 0 or a negative errno
 // code; -19 without a link, -22 for null data.
