@@ -22,6 +22,9 @@ BbSim::~BbSim()
 {
     if (m_control)
         m_control->close();
+    // The bus and the UART use the board, which goes with the members.
+    delete m_i2c;
+    m_i2c = nullptr;
     if (m_uart)
         m_uart->stop();
 }

@@ -786,6 +786,33 @@ private slots:
         zradio_uartcomm_get_stats(&st);
         QVERIFY(st.frames >= 40);
 
+        // Random transfers and junk on the bus socket, random control lines:
+        // the simulator drops bad peers and goes on serving.
+        std::mt19937 rng(99);
+        for (int i = 0; i < 40; ++i) {
+            QLocalSocket raw;
+            raw.connectToServer(root.path() + "/dev/i2c-0");
+            QVERIFY(raw.waitForConnected(3000));
+            QByteArray junk;
+            if (i % 2)
+                junk = QByteArray("ZI") + char(rng() % 10) + char(rng() % 4 ? 0 : rng());
+            for (int k = int(rng() % 400); k > 0; --k)
+                junk.append(char(rng()));
+            raw.write(junk);
+            raw.flush();
+            raw.waitForReadyRead(10);
+            raw.abort();
+        }
+        for (int i = 0; i < 20; ++i) {
+            QByteArray line;
+            for (int k = int(rng() % 60); k > 0; --k)
+                line.append(char(0x20 + rng() % 95));
+            const QString reply = controlCommand(root.path(), line);
+            QVERIFY2(reply.startsWith("error") || reply.startsWith("ok"), qPrintable(reply));
+        }
+        QCOMPARE(zradio_get_ident(ident, sizeof(ident)), 0);
+        QVERIFY(controlCommand(root.path(), "status").startsWith("ok "));
+
         // The board goes away: comm-valid falls, transfers fail, no hang.
         sim.terminate();
         QVERIFY(sim.waitForFinished(5000));
