@@ -1,5 +1,9 @@
 #include "bbsim.h"
 
+#include "bbboard.h"
+#include "bbi2c.h"
+#include "bbuart.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +14,7 @@
 BbSim::BbSim(const QString &sysroot, QObject *parent)
     : QObject(parent)
     , m_root(QDir(sysroot).absolutePath())
+    , m_board(new BbBoard)
 {
 }
 
@@ -17,6 +22,11 @@ BbSim::~BbSim()
 {
     if (m_control)
         m_control->close();
+    // The bus and the UART use the board, which goes with the members.
+    delete m_i2c;
+    m_i2c = nullptr;
+    if (m_uart)
+        m_uart->stop();
 }
 
 void BbSim::writeIfMissing(const QString &rel, const QByteArray &content)
@@ -34,7 +44,7 @@ bool BbSim::layoutTree()
 {
     for (const char *dir : {"dev/input", "etc/zrradio", "etc/NetworkManager/system-connections",
                             "sys/class/backlight/backlight", "sys/class/gpio", "usr/firmware",
-                            "usr/share/support", "var/run", "var/log", "run", "tmp", "app"}) {
+                            "usr/share/support", "var/run", "var/log", "var/lib/zr450-bbsim", "run", "tmp", "app"}) {
         if (!QDir().mkpath(m_root + QLatin1Char('/') + QLatin1String(dir))) {
             QTextStream(stderr) << "zr450-bbsim: cannot create " << m_root << "/" << dir << "\n";
             return false;
@@ -58,6 +68,14 @@ bool BbSim::layoutTree()
 bool BbSim::start()
 {
     if (!layoutTree())
+        return false;
+
+    m_board->setCalibrationFile(m_root + QStringLiteral("/var/lib/zr450-bbsim/calibration.bin"));
+    m_uart.reset(new BbUart(m_board.get()));
+    if (!m_uart->start(m_root + QStringLiteral("/dev/ttyS1"), m_baud))
+        return false;
+    m_i2c = new BbI2c(m_board.get(), this);
+    if (!m_i2c->start(m_root + QStringLiteral("/dev/i2c-0")))
         return false;
 
     const QString sock = m_root + QStringLiteral("/run/bbsim.sock");
@@ -89,8 +107,34 @@ void BbSim::slot_newControlConnection()
 
 QString BbSim::command(const QString &line)
 {
-    const QStringList w = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList w = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (w.isEmpty())
         return QStringLiteral("error empty command");
-    return QStringLiteral("error unknown command ") + w.first();
+    const QString name = w.takeFirst();
+    // One handler per command; the input devices, supply and battery join
+    // this table.
+    using Handler = QString (BbSim::*)(const QStringList &);
+    static const struct {
+        const char *name;
+        Handler handler;
+    } kCommands[] = {
+        {"status", &BbSim::cmdStatus},
+    };
+    for (const auto &c : kCommands)
+        if (name == QLatin1String(c.name))
+            return (this->*c.handler)(w);
+    return QStringLiteral("error unknown command ") + name.left(32);
+}
+
+// "ok", the 56 register words as last written over I2C, then the
+// transmitting and tuner-busy states.
+QString BbSim::cmdStatus(const QStringList &args)
+{
+    if (!args.isEmpty())
+        return QStringLiteral("error status takes no arguments");
+    QString out = QStringLiteral("ok");
+    for (uint32_t v : m_board->registers())
+        out += QStringLiteral(" %1").arg(v, 8, 16, QLatin1Char('0'));
+    out += QStringLiteral(" tx=%1 atu=%2").arg(m_board->transmitting() ? 1 : 0).arg(m_board->tunerBusy() ? 1 : 0);
+    return out;
 }

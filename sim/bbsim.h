@@ -3,7 +3,13 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+#include <memory>
+
+class BbBoard;
+class BbI2c;
+class BbUart;
 class QLocalServer;
 class QLocalSocket;
 
@@ -16,11 +22,17 @@ public:
     explicit BbSim(const QString &sysroot, QObject *parent = nullptr);
     ~BbSim() override;
 
-    // Creates the system root's tree and opens the control socket.
+    // UART line rate (bits per second, 10 bits per byte); before start().
+    void setBaud(int baud) { m_baud = baud; }
+
+    // Creates the system root's tree, the UART and I2C stand-ins and the
+    // control socket.
     bool start();
 
     // Answers one control-socket command line.
     QString command(const QString &line);
+
+    BbBoard *board() const { return m_board.get(); }
 
 private slots:
     void slot_newControlConnection();
@@ -28,8 +40,13 @@ private slots:
 private:
     bool layoutTree();
     void writeIfMissing(const QString &rel, const QByteArray &content);
+    QString cmdStatus(const QStringList &args);
 
     QString m_root;
+    int m_baud = 1152000;
+    std::unique_ptr<BbBoard> m_board;
+    std::unique_ptr<BbUart> m_uart;
+    BbI2c *m_i2c = nullptr;
     QLocalServer *m_control = nullptr;
 };
 

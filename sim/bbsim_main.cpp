@@ -26,6 +26,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     QCommandLineOption rootOpt(QStringLiteral("sysroot"), QStringLiteral("System root to create and serve."), QStringLiteral("DIR"));
     parser.addOption(rootOpt);
+    QCommandLineOption baudOpt(QStringLiteral("baud"), QStringLiteral("UART line rate (default 1152000)."), QStringLiteral("BITS"), QStringLiteral("1152000"));
+    parser.addOption(baudOpt);
     parser.process(app);
     if (!parser.isSet(rootOpt)) {
         QTextStream(stderr) << "zr450-bbsim: --sysroot DIR is required\n";
@@ -40,7 +42,15 @@ int main(int argc, char *argv[])
         QObject::connect(sn, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
     }
 
+    bool baudOk = false;
+    const int baud = parser.value(baudOpt).toInt(&baudOk);
+    if (!baudOk || baud < 1200 || baud > 20000000) {
+        QTextStream(stderr) << "zr450-bbsim: --baud takes a line rate from 1200 to 20000000\n";
+        return 2;
+    }
+
     BbSim sim(parser.value(rootOpt));
+    sim.setBaud(baud);
     if (!sim.start())
         return 1;
     QTextStream(stdout) << "zr450-bbsim: serving " << parser.value(rootOpt) << "\n";

@@ -3,6 +3,7 @@
 #include "zaudio.h"
 #include "zlog.h"
 #include "zqrc.h"
+#include "zradio.h"
 
 #include <QDebug>
 #include <QThread>
@@ -15,6 +16,12 @@ MainWidget::MainWidget(QWidget *parent)
     setFixedSize(800, 480);
     setWindowTitle(QStringLiteral("ZR450"));
     setStyleSheet(ZQRC::getQssFromQrcFile(QStringLiteral(":/mainwidget.qss")));
+
+    // Step 8: the radio link (it creates the parameter store).
+    m_radio = zradio_create("/dev/i2c-0", 114);
+    char ident[ZRADIO_IDENT_LEN + 1];
+    if (zradio_get_ident(ident, sizeof(ident)) == 0)
+        qCInfo(logRig).noquote() << "BASE    :" << ident;
 
     m_updateTimer = new QTimer(this);
     connect(m_updateTimer, &QTimer::timeout, this, &MainWidget::slot_timerUpdate);
@@ -46,6 +53,7 @@ MainWidget::~MainWidget()
             delete m_audio;
         m_audio = nullptr;
     }
+    zradio_destroy(m_radio);
 }
 
 void MainWidget::slot_timerUpdate()

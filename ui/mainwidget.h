@@ -8,6 +8,7 @@
 
 class QTimer;
 class ZAudio;
+struct zradio_t;
 
 // The one top-level window (800 × 480, the whole touch screen). It owns the
 // radio link and every subsystem that runs for the life of the process.
@@ -25,6 +26,7 @@ public slots:
     void slot_appFatalErrorReset(int32_t err);
 
 private:
+    zradio_t *m_radio = nullptr;
     QTimer *m_updateTimer = nullptr;
     QPointer<QTimer> m_delayTimer;
     ZAudio *m_audio = nullptr;

@@ -1,0 +1,234 @@
+// The UART reader's costs against the line-rate budget: 1152000 baud at 10
+// bits a byte carries 115200 bytes/s, one 4136-byte frame every 35.9 ms
+// (27.85 frames/s).
+//
+//   ReaderFrame           search + CRC + samples + spectrum of one frame
+//   FrameSearchStream     frames with stray bytes, read in 4095-byte pieces
+//   FrameSearchSyncFlood  worst case: nothing but sync words
+//   ReaderThreadAtLineRate  the real reader thread on a pseudo-terminal fed
+//                         at the line rate: its CPU time over wall time
+#include "zcrc.h"
+#include "zframe.h"
+#include "zradio.h"
+#include "zsystem.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+typedef std::vector<uint8_t> Bytes;
+
+static const double kFramesPerSecond = 1152000.0 / 10.0 / ZFRAME_SIZE;
+
+static double threadCpuSeconds(pthread_t t)
+{
+    clockid_t cid;
+    timespec ts;
+    if (pthread_getcpuclockid(t, &cid) != 0 || clock_gettime(cid, &ts) != 0)
+        return 0.0;
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+static Bytes makeFrame(std::mt19937 &rng)
+{
+    Bytes f(ZFRAME_SIZE, 0);
+    std::normal_distribution<float> noise(0.0f, 1e-4f);
+    for (uint32_t i = 0; i < 2 * ZFRAME_SAMPLES; ++i) {
+        const float v = noise(rng) + (i % 2 ? 0.01f * std::sin(0.3f * i) : 0.01f * std::cos(0.3f * i));
+        uint32_t u;
+        std::memcpy(&u, &v, 4);
+        zframe_put_u32(&f[ZFRAME_OFS_SAMPLES + 4 * i], u);
+    }
+    f[ZFRAME_OFS_VEXT] = 138;
+    zframe_seal(f.data());
+    return f;
+}
+
+struct Reader {
+    Bytes acc;
+    uint64_t frames = 0;
+    zframe_cb_t cb = nullptr;
+    void *ctx = nullptr;
+    zframe_stats_t stats;
+
+    void feed(const uint8_t *p, size_t n)
+    {
+        acc.insert(acc.end(), p, p + n);
+        if (acc.size() >= ZFRAME_SIZE) {
+            const size_t used = zframe_search(acc.data(), acc.size(), cb, ctx, &stats);
+            acc.erase(acc.begin(), acc.begin() + ptrdiff_t(used));
+        }
+    }
+};
+
+struct FrameCtx {
+    zradio_t *radio;
+    uart_t *uart;
+    sacalc_t *sacalc;
+    std::vector<float> out;
+};
+
+static void onFrame(const uint8_t *frame, void *p)
+{
+    FrameCtx *c = static_cast<FrameCtx *>(p);
+    zradio_comm_frame(c->radio, c->uart, c->sacalc, frame);
+}
+
+static void ReaderFrame(benchmark::State &state)
+{
+    std::mt19937 rng(1);
+    const Bytes frame = makeFrame(rng);
+    FrameCtx ctx{new zradio_t, new uart_t, sacalc_create(ZRADIO_FFT_LEN, ZRADIO_BASE_RATE),
+                 std::vector<float>(ZRADIO_FFT_LEN)};
+    ctx.radio->commValid = 1; // no log line per frame
+    Reader r;
+    r.cb = onFrame;
+    r.ctx = &ctx;
+    uint32_t n;
+    float peak;
+    const double cpu0 = threadCpuSeconds(pthread_self());
+    for (auto _ : state) {
+        // As a pseudo-terminal delivers it: 4095 bytes, then the rest.
+        r.feed(frame.data(), 4095);
+        r.feed(frame.data() + 4095, ZFRAME_SIZE - 4095);
+        // Collected, so every frame computes a spectrum.
+        sacalc_get_spectrum(ctx.sacalc, ctx.out.data(), &n, &peak);
+    }
+    if (r.stats.frames != uint64_t(state.iterations()))
+        state.SkipWithError("frames were lost");
+    // Share of one core at the line rate = CPU time per frame x frames per second.
+    const double perFrame = (threadCpuSeconds(pthread_self()) - cpu0) / double(state.iterations());
+    state.SetLabel(QString::asprintf("%.1f us/frame = %.3f %% of a core at %.2f frames/s",
+                                     perFrame * 1e6, perFrame * kFramesPerSecond * 100.0, kFramesPerSecond)
+                       .toStdString());
+    sacalc_destroy(ctx.sacalc);
+    delete ctx.uart;
+    delete ctx.radio;
+}
+BENCHMARK(ReaderFrame);
+
+static void FrameSearchStream(benchmark::State &state)
+{
+    std::mt19937 rng(2);
+    Bytes stream;
+    for (int i = 0; i < 32; ++i) {
+        const Bytes f = makeFrame(rng);
+        for (uint32_t k = rng() % 64; k > 0; --k)
+            stream.push_back(uint8_t(rng() & 0x7F));
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    Reader r;
+    for (auto _ : state)
+        for (size_t i = 0; i < stream.size(); i += 4095)
+            r.feed(stream.data() + i, std::min<size_t>(4095, stream.size() - i));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+    state.counters["line_rates"] = benchmark::Counter(
+        double(state.iterations()) * double(stream.size()) / 115200.0, benchmark::Counter::kIsRate);
+}
+BENCHMARK(FrameSearchStream);
+
+static void FrameSearchSyncFlood(benchmark::State &state)
+{
+    Bytes stream;
+    for (int i = 0; i < 16384; ++i)
+        stream.insert(stream.end(), zframe_sync, zframe_sync + 4);
+    Reader r;
+    for (auto _ : state)
+        for (size_t i = 0; i < stream.size(); i += 4095)
+            r.feed(stream.data() + i, std::min<size_t>(4095, stream.size() - i));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+    state.counters["line_rates"] = benchmark::Counter(
+        double(state.iterations()) * double(stream.size()) / 115200.0, benchmark::Counter::kIsRate);
+    state.SetLabel("every 4 bytes a candidate whose CRC is checked");
+}
+BENCHMARK(FrameSearchSyncFlood);
+
+static void Crc32Frame(benchmark::State &state)
+{
+    std::mt19937 rng(3);
+    const Bytes f = makeFrame(rng);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(zcrc::calCRC32_STM32_bytes(f.data(), ZFRAME_OFS_CRC / 4));
+    state.SetBytesProcessed(int64_t(state.iterations()) * ZFRAME_OFS_CRC);
+}
+BENCHMARK(Crc32Frame);
+
+// The whole reader thread (1 ms poll, reads, search, CRC, spectrum) fed at
+// the line rate through a pseudo-terminal for three seconds.
+static void ReaderThreadAtLineRate(benchmark::State &state)
+{
+    for (auto _ : state) {
+        QTemporaryDir root;
+        qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
+        zsys::reload();
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(master);
+        unlockpt(master);
+        const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios tio;
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+        QDir().mkpath(root.path() + "/dev");
+        QFile::link(QString::fromLocal8Bit(ptsname(master)), root.path() + "/dev/ttyS1");
+
+        zradio_t *radio = zradio_create("/dev/i2c-0", 114);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::mt19937 rng(4);
+        const Bytes frame = makeFrame(rng);
+        std::atomic<bool> stop{false};
+        std::thread writer([&]() {
+            using clock = std::chrono::steady_clock;
+            const auto t0 = clock::now();
+            uint64_t sent = 0;
+            while (!stop) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                const uint64_t due = uint64_t(std::chrono::duration<double>(clock::now() - t0).count() * 115200.0);
+                while (sent < due) {
+                    const size_t pos = sent % ZFRAME_SIZE;
+                    const size_t n = std::min<uint64_t>(due - sent, ZFRAME_SIZE - pos);
+                    const ssize_t w = write(master, frame.data() + pos, n);
+                    if (w <= 0)
+                        break;
+                    sent += uint64_t(w);
+                }
+            }
+        });
+        const double cpu0 = threadCpuSeconds(g_zuart->thread);
+        const auto w0 = std::chrono::steady_clock::now();
+        zframe_stats_t st0;
+        zradio_uartcomm_get_stats(&st0);
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        const double cpu = threadCpuSeconds(g_zuart->thread) - cpu0;
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
+        zframe_stats_t st1;
+        zradio_uartcomm_get_stats(&st1);
+        stop = true;
+        writer.join();
+        zradio_destroy(radio);
+        close(slave);
+        close(master);
+
+        state.SetIterationTime(wall);
+        state.SetLabel(QString::asprintf("reader thread: %.2f %% of a core, %.1f frames/s accepted",
+                                         100.0 * cpu / wall, double(st1.frames - st0.frames) / wall)
+                           .toStdString());
+    }
+}
+BENCHMARK(ReaderThreadAtLineRate)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+BENCHMARK_MAIN();

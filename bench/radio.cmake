@@ -1,0 +1,1 @@
+zr_add_bench(bench_radio SOURCES bench_radio.cpp LIBS zr_radio zr_spectrum)

@@ -1,0 +1,6 @@
+#include "zcomm.h"
+
+ZComm::ZComm(QObject *parent)
+    : QObject(parent)
+{
+}

@@ -1,0 +1,214 @@
+#include "bbboard.h"
+
+#include "bbrf.h"
+#include "zcrc.h"
+#include "zframe.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+const char kIdent[] = "ZR450 BASEBAND FW V1.20 (zr450-bbsim) HW A1 SN 0000450";
+
+// Seconds of line time per frame at the nominal rate: the phase clock of
+// the receive model.
+const double kFramePeriod = ZFRAME_SIZE * 10.0 / 1152000.0;
+
+} // namespace
+
+BbBoard::BbBoard()
+    : m_rng(450)
+{
+    std::memcpy(m_ident, kIdent, sizeof(kIdent));
+    // Factory calibration: unity gains and zero offsets, sealed with the CRC.
+    for (int i = 0; i < kCalibWords - 1; ++i)
+        m_calib[i] = (i % 4 == 0) ? 0x3F800000u : 0u;
+    m_calib[kCalibWords - 1] = zcrc::calCRC32_STM32(m_calib, kCalibWords - 1);
+}
+
+void BbBoard::setCalibrationFile(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calibFile = path;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray data = f.read(sizeof(m_calib) + 1);
+    if (data.size() != int(sizeof(m_calib))) {
+        QTextStream(stderr) << "zr450-bbsim: ignoring calibration file of wrong size " << path << "\n";
+        return;
+    }
+    uint32_t words[kCalibWords];
+    for (int i = 0; i < kCalibWords; ++i)
+        words[i] = zframe_get_u32(reinterpret_cast<const uint8_t *>(data.constData()) + 4 * i);
+    if (zcrc::calCRC32_STM32(words, kCalibWords - 1) != words[kCalibWords - 1]) {
+        QTextStream(stderr) << "zr450-bbsim: ignoring calibration file with a bad CRC " << path << "\n";
+        return;
+    }
+    std::memcpy(m_calib, words, sizeof(m_calib));
+}
+
+void BbBoard::writeByte(uint16_t addr, uint8_t b)
+{
+    if (addr < kRegWords * 4) {
+        const int w = addr / 4, shift = 8 * (addr % 4);
+        m_regs[w] = (m_regs[w] & ~(0xFFu << shift)) | uint32_t(b) << shift;
+    } else if (addr >= kCalibAddress && addr < kCalibAddress + kCalibWords * 4) {
+        const int off = addr - kCalibAddress, w = off / 4, shift = 8 * (off % 4);
+        m_calib[w] = (m_calib[w] & ~(0xFFu << shift)) | uint32_t(b) << shift;
+    } else if (addr == kCmdAddress) {
+        command(b);
+    }
+}
+
+uint8_t BbBoard::readByte(uint16_t addr) const
+{
+    if (addr < sizeof(m_ident))
+        return m_ident[addr];
+    if (addr >= kCalibAddress && addr < kCalibAddress + kCalibWords * 4) {
+        const int off = addr - kCalibAddress;
+        return uint8_t(m_calib[off / 4] >> (8 * (off % 4)));
+    }
+    return 0;
+}
+
+void BbBoard::command(uint8_t cmd)
+{
+    if (cmd != 0x01) {
+        QTextStream(stdout) << "zr450-bbsim: command 0x" << QString::number(cmd, 16) << " ignored\n";
+        return;
+    }
+    // Store the calibration block, if it is sealed correctly.
+    if (zcrc::calCRC32_STM32(m_calib, kCalibWords - 1) != m_calib[kCalibWords - 1]) {
+        QTextStream(stdout) << "zr450-bbsim: calibration block has a bad CRC, not stored\n";
+        return;
+    }
+    if (m_calibFile.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(m_calibFile).absolutePath());
+    QSaveFile f(m_calibFile);
+    QByteArray data(sizeof(m_calib), 0);
+    for (int i = 0; i < kCalibWords; ++i)
+        zframe_put_u32(reinterpret_cast<uint8_t *>(data.data()) + 4 * i, m_calib[i]);
+    if (f.open(QIODevice::WriteOnly) && f.write(data) == data.size() && f.commit())
+        QTextStream(stdout) << "zr450-bbsim: calibration block stored\n";
+    else
+        QTextStream(stderr) << "zr450-bbsim: cannot store calibration in " << m_calibFile << "\n";
+}
+
+int BbBoard::i2cWrite(uint16_t slave, const uint8_t *data, size_t len)
+{
+    if (slave != kSlaveAddress)
+        return -ENXIO;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (len < 2)
+        return 0; // no complete address: nothing happens
+    m_pointer = uint16_t(data[0] << 8 | data[1]);
+    for (size_t i = 2; i < len; ++i)
+        writeByte(m_pointer++, data[i]);
+    return 0;
+}
+
+int BbBoard::i2cRead(uint16_t slave, uint8_t *out, size_t len)
+{
+    if (slave != kSlaveAddress)
+        return -ENXIO;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (size_t i = 0; i < len; ++i)
+        out[i] = readByte(m_pointer++);
+    return 0;
+}
+
+void BbBoard::makeFrame(uint8_t *frame)
+{
+    uint32_t regs[kRegWords];
+    uint32_t status = 0;
+    uint8_t vext, vbat, cap, atu[3];
+    uint32_t mic;
+    uint64_t index;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::memcpy(regs, m_regs, sizeof(regs));
+        if (m_tx)
+            status |= ZFRAME_ST_TX;
+        if (m_atuBusy)
+            status |= ZFRAME_ST_ATU_BUSY;
+        if (m_extSupply)
+            status |= ZFRAME_ST_VEXT;
+        if (m_extSupply && m_batteryPercent < 100)
+            status |= ZFRAME_ST_CHARGING;
+        vext = m_extSupply ? 138 : 0;
+        vbat = uint8_t(qBound(0, int(m_batteryVolts * 10.0 + 0.5), 255));
+        cap = uint8_t(qBound(0, m_batteryPercent, 100));
+        std::memcpy(atu, m_atuNetwork, 3);
+        mic = m_micKey;
+        index = m_frameCount++;
+    }
+
+    std::memset(frame, 0, ZFRAME_SIZE);
+    std::complex<float> iq[ZFRAME_SAMPLES];
+    bbrf_render(bbrf_tuning(regs), double(index) * kFramePeriod, iq, ZFRAME_SAMPLES, m_rng);
+    uint8_t *p = frame + ZFRAME_OFS_SAMPLES;
+    for (const std::complex<float> &s : iq) {
+        const float re = s.real(), im = s.imag();
+        uint32_t u;
+        std::memcpy(&u, &re, 4);
+        zframe_put_u32(p, u);
+        std::memcpy(&u, &im, 4);
+        zframe_put_u32(p + 4, u);
+        p += 8;
+    }
+    zframe_put_u32(frame + ZFRAME_OFS_STATUS, status);
+    frame[ZFRAME_OFS_VEXT] = vext;
+    frame[ZFRAME_OFS_VBAT] = vbat;
+    frame[ZFRAME_OFS_BATCAP] = cap;
+    std::memcpy(frame + ZFRAME_OFS_ATU, atu, 3);
+    zframe_put_u32(frame + ZFRAME_OFS_MICKEY, mic);
+    zframe_seal(frame);
+}
+
+std::array<uint32_t, BbBoard::kRegWords> BbBoard::registers() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::array<uint32_t, kRegWords> r;
+    std::memcpy(r.data(), m_regs, sizeof(m_regs));
+    return r;
+}
+
+bool BbBoard::transmitting() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_tx;
+}
+
+bool BbBoard::tunerBusy() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_atuBusy;
+}
+
+void BbBoard::setSupply(bool external)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_extSupply = external;
+}
+
+void BbBoard::setBattery(int percent, double volts)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_batteryPercent = percent;
+    m_batteryVolts = volts;
+}
+
+void BbBoard::setMicKey(uint32_t code)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_micKey = code;
+}
