@@ -196,8 +196,8 @@ zparam_item_t itemFromRow(RowStatus status, const QString &table, const QString 
     if (zparam_is_text_key(key))
         qDebug() << "except lists," << key << it.value.toString();
     else if (!note.isEmpty())
-        qDebug() << "[WRN] Stored value of" << table << key << note << ", default" << it.def.toString()
-                 << "used";
+        qDebug().noquote() << "[WRN] Stored value of" << table << key << note << ", default"
+                           << it.def.toString() << "used";
     return it;
 }
 
@@ -738,6 +738,13 @@ void ZParamAdmin::initParam()
             QStringList columns;
             QString error;
             const RowStatus status = dbReadRow(db, e.section, e.key, &columns, &error);
+            if (status == RowFound && e.fields.size() >= 6) {
+                // The row's definition columns are the definition's (the
+                // merge above wrote them); where the merge could not, take
+                // them from the definition so the stored value still loads.
+                for (int i : { 1, 3, 4, 5 })
+                    columns[i] = e.fields.at(i);
+            }
             zparam_item_t item = itemFromRow(status, e.section, e.key, columns, error);
             if (status != RowFound && e.fields.size() >= 6) {
                 // No usable row (read-only or damaged database): run on the
@@ -809,9 +816,15 @@ void ZParamAdmin::syncDatabase()
     };
     QVector<Row> rows;
     rows.reserve(m_definition.size());
+    // In memory mode the VFO caches hold the selected channel; the VFO rows
+    // keep the operator's own VFOs (saved on entering memory mode), which
+    // the next start loads before it applies the channel again.
+    const bool memoryMode = wparamInt(QStringLiteral("vm")) != 0;
     for (const DefEntry &e : m_definition) {
         QVariant value;
         if (QMap<QString, zparam_item_t> *map = vfoMap(e.section)) {
+            if (memoryMode)
+                continue;
             value = map->value(e.key).value;
         } else if (e.section == wparam) {
             const int i = m_wparamIndex.value(e.key, -1);
