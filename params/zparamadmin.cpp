@@ -541,6 +541,8 @@ void ZParamAdmin::itemToIniText(const QString &group, const QMap<QString, zparam
     const QString path = m_tmpIni;
     QFile::remove(path); // a file left by a crash must not add keys to the text
     QSettings settings(path, QSettings::IniFormat);
+    // The file lives for one call: no need for a safe-save with fsync.
+    settings.setAtomicSyncRequired(false);
     settings.beginGroup(group);
     for (auto it = map.constBegin(); it != map.constEnd(); ++it)
         settings.setValue(it.key(), it.value().value);
