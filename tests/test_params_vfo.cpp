@@ -470,6 +470,75 @@ private slots:
         QCOMPARE(s.chList().size(), 4);
     }
 
+    // Randomised stored rows: parameter values, channel texts, pass bands
+    // and tuner networks of any shape load without a crash, and whatever
+    // reaches the caches is in range.
+    void randomStoredRows()
+    {
+        Sysroot root;
+        { ZParamAdmin s; }
+        QRandomGenerator rng(20240607);
+        auto junk = [&rng](int maxLen) {
+            static const QString alphabet = QStringLiteral("0123456789-+.,|=[]\"\\\n @abcxyzfreqmodeagc\u00fc");
+            QString t;
+            const int n = int(rng.bounded(maxLen + 1));
+            for (int i = 0; i < n; ++i)
+                t += alphabet.at(int(rng.bounded(alphabet.size())));
+            return t;
+        };
+        // Mostly plausible numbers, some of any size, some not numbers.
+        auto number = [&rng]() {
+            return QString::number(rng.bounded(4) ? int(rng.bounded(60000000)) - 100 : int(rng.generate()));
+        };
+        QStringList numericKeys;
+        {
+            DbFile db(root.dbFile());
+            QVERIFY(db.exec("BEGIN"));
+            for (int ch = 0; ch < 150; ++ch) {
+                QString a = QStringLiteral("[vfoa]\n");
+                for (const char *k : { "freq", "mode", "agc", "att", "pre" })
+                    if (rng.bounded(4))
+                        a += QStringLiteral("%1=%2\n").arg(QLatin1String(k), rng.bounded(3) ? number() : junk(8));
+                const QString tag = QStringLiteral("[chtag]\nchtag=%1\ndlo=%2\nplo=%3\n")
+                                        .arg(junk(10)).arg(int(rng.bounded(200000)) - 100000).arg(int(rng.generate()));
+                QVERIFY(db.exec("INSERT INTO memory values(?, ?, ?, ?, '')",
+                                { ZParamAdmin::chNumToString(ch), rng.bounded(8) ? a : junk(40), junk(30),
+                                  rng.bounded(8) ? tag : junk(40) }));
+                QVERIFY(db.exec("INSERT OR REPLACE INTO atunetwork values(?, ?, '', '')",
+                                { ZParamAdmin::atuSavePoint(ch * 50000), junk(12) }));
+            }
+            for (const char *key : { "rxvol", "ks", "kr", "txpwr", "ts", "vi", "vm", "chnum", "cwtone", "bsmode",
+                                      "fltgrp_ssb", "fltgrp_cw", "center_mode", "agcknee", "text_dlo_freq",
+                                      "text_plo_freq", "text_ssbflt_1_1", "text_cwflt_2_2", "text_amflt_3_1" }) {
+                QVERIFY(db.exec("UPDATE wparam SET pv=? WHERE pname=?", { rng.bounded(2) ? number() : junk(10), QString::fromLatin1(key) }));
+                if (!QByteArray(key).startsWith("text_"))
+                    numericKeys << QString::fromLatin1(key);
+            }
+            QVERIFY(db.exec("COMMIT"));
+        }
+        ZParamAdmin s;
+        for (const QString &k : qAsConst(numericKeys)) {
+            const zparam_item_t it = s.paramItem(W, k);
+            QVERIFY2(it.value.toDouble() >= it.min.toDouble() && it.value.toDouble() <= it.max.toDouble(), qPrintable(k));
+        }
+        checkLo(s);
+        s.setParamItem(W, "chnum", 0);
+        s.setVfoMemoMode(1);
+        for (int i = 0; i < 150; ++i) {
+            s.seekCh(1);
+            checkLo(s);
+            const int f = freqOf(s);
+            QVERIFY(f >= 50000 && f <= 55000000);
+            QVERIFY(s.mode() >= 0 && s.mode() <= 7);
+        }
+        for (int ch = 0; ch < 150; ++ch)
+            s.atuNetworkInfo(ch * 50000);
+        for (int m = 0; m < 8; ++m) {
+            const ztwinfilter_t f = s.twinFilter(m);
+            QVERIFY(!f.name.isEmpty());
+        }
+    }
+
     // Twin filters: shifting, NFM, pass-band texts, CW pitch, group indexes.
     void twinFilters()
     {
