@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSqlRecord>
@@ -19,6 +18,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 
 using namespace zrnamespace;
 
@@ -70,7 +70,7 @@ namespace {
 
 // The temporary INI file is one path per application directory; two stores
 // of one process (or one store on several threads) must not share it at once.
-QMutex g_tmpIniMutex;
+std::mutex g_tmpIniMutex;
 
 enum RowStatus { RowFound, RowMissing, RowError };
 
@@ -537,7 +537,7 @@ void ZParamAdmin::updateItemMapKeys(QMap<QString, zparam_item_t> &map, const QSt
 void ZParamAdmin::itemToIniText(const QString &group, const QMap<QString, zparam_item_t> &map, QString &text)
 {
     Locker lock(this);
-    QMutexLocker tmpLock(&g_tmpIniMutex);
+    std::lock_guard<std::mutex> tmpLock(g_tmpIniMutex);
     const QString path = m_tmpIni;
     QFile::remove(path); // a file left by a crash must not add keys to the text
     QSettings settings(path, QSettings::IniFormat);
@@ -563,7 +563,7 @@ void ZParamAdmin::itemToIniText(const QString &group, const QMap<QString, zparam
 void ZParamAdmin::iniTextToItem(const QString &group, const QString &text, QMap<QString, zparam_item_t> &map)
 {
     Locker lock(this);
-    QMutexLocker tmpLock(&g_tmpIniMutex);
+    std::lock_guard<std::mutex> tmpLock(g_tmpIniMutex);
     const QString path = m_tmpIni;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {

@@ -8,7 +8,6 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
-#include <QRecursiveMutex>
 #include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
@@ -17,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class ZParamDb;
 class QSqlDatabase;
@@ -222,7 +222,7 @@ private:
     static int modeMargin(int mode);
     QString tmpIniPath() const { return m_tmpIni; }
 
-    mutable QRecursiveMutex m_mutex;
+    mutable std::recursive_mutex m_mutex;
     int m_lockDepth = 0;
     int m_chUpdatePending = 0;
 

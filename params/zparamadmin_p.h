@@ -5,7 +5,6 @@
 
 #include "zparamadmin.h"
 
-#include <QRecursiveMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>

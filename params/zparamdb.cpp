@@ -1,16 +1,15 @@
 #include "zparamdb.h"
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSet>
-#include <QThread>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <deque>
+#include <mutex>
+#include <thread>
 
 namespace {
 
-QMutex g_namesMutex;
+std::mutex g_namesMutex;
 QSet<QString> g_names; // connection names held by live ZParamDb objects
 
 struct PendingJob
@@ -21,58 +20,61 @@ struct PendingJob
 
 } // namespace
 
-class ZParamDb::Worker : public QThread
+// A plain thread with a job queue: it needs no event loop, and joining it
+// is an ordinary thread join.
+class ZParamDb::Worker
 {
 public:
     explicit Worker(const QString &name)
         : m_name(name)
+        , m_thread(&Worker::run, this)
     {
-        setObjectName(QStringLiteral("zparam-db"));
+    }
+
+    ~Worker()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+            m_wake.notify_all();
+        }
+        m_thread.join();
     }
 
     void exec(const Job &job)
     {
-        if (QThread::currentThread() == this) {
+        if (std::this_thread::get_id() == m_thread.get_id()) {
             QSqlDatabase db = QSqlDatabase::database(m_name, false);
             job(db);
             return;
         }
         PendingJob pending;
         pending.job = &job;
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_queue.push_back(&pending);
-        m_wake.wakeAll();
-        while (!pending.done)
-            m_doneCond.wait(&m_mutex);
+        m_wake.notify_all();
+        m_doneCond.wait(lock, [&pending] { return pending.done; });
     }
 
-    void stop()
-    {
-        QMutexLocker lock(&m_mutex);
-        m_stop = true;
-        m_wake.wakeAll();
-    }
-
-protected:
-    void run() override
+private:
+    void run()
     {
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
             for (;;) {
                 PendingJob *pending = nullptr;
                 {
-                    QMutexLocker lock(&m_mutex);
-                    while (m_queue.empty() && !m_stop)
-                        m_wake.wait(&m_mutex);
+                    std::unique_lock<std::mutex> lock(m_mutex);
+                    m_wake.wait(lock, [this] { return !m_queue.empty() || m_stop; });
                     if (m_queue.empty())
                         break;
                     pending = m_queue.front();
                     m_queue.pop_front();
                 }
                 (*pending->job)(db);
-                QMutexLocker lock(&m_mutex);
+                std::lock_guard<std::mutex> lock(m_mutex);
                 pending->done = true;
-                m_doneCond.wakeAll();
+                m_doneCond.notify_all();
             }
             if (db.isOpen())
                 db.close();
@@ -80,32 +82,29 @@ protected:
         QSqlDatabase::removeDatabase(m_name);
     }
 
-private:
     QString m_name;
-    QMutex m_mutex;
-    QWaitCondition m_wake;
-    QWaitCondition m_doneCond;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_doneCond;
     std::deque<PendingJob *> m_queue;
     bool m_stop = false;
+    std::thread m_thread; // last: starts once everything above exists
 };
 
 ZParamDb::ZParamDb(const QString &connectionName)
     : m_name(connectionName)
 {
     {
-        QMutexLocker lock(&g_namesMutex);
+        std::lock_guard<std::mutex> lock(g_namesMutex);
         g_names.insert(m_name);
     }
     m_worker = new Worker(m_name);
-    m_worker->start();
 }
 
 ZParamDb::~ZParamDb()
 {
-    m_worker->stop();
-    m_worker->wait();
     delete m_worker;
-    QMutexLocker lock(&g_namesMutex);
+    std::lock_guard<std::mutex> lock(g_namesMutex);
     g_names.remove(m_name);
 }
 
@@ -116,7 +115,7 @@ void ZParamDb::exec(const Job &job)
 
 QString ZParamDb::freeConnectionName(const QString &base)
 {
-    QMutexLocker lock(&g_namesMutex);
+    std::lock_guard<std::mutex> lock(g_namesMutex);
     QString name = base;
     for (int n = 2; g_names.contains(name) || QSqlDatabase::contains(name); ++n)
         name = QStringLiteral("%1-%2").arg(base).arg(n);

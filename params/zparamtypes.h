@@ -2,12 +2,12 @@
 #define ZPARAMTYPES_H
 
 #include <QMap>
-#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
 #include <cstdint>
+#include <mutex>
 
 // Value types of the parameter store: parameter items, VFO snapshots (memory
 // channels and band stacks), twin filters and the tuner network.
@@ -127,14 +127,14 @@ public:
 
     ZSharedText &operator=(const QString &text)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_text = text;
         return *this;
     }
     operator QString() const { return value(); }
     QString value() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         return m_text;
     }
     bool isEmpty() const { return value().isEmpty(); }
@@ -145,7 +145,7 @@ public:
     friend bool operator!=(const QString &a, const ZSharedText &b) { return a != b.value(); }
 
 private:
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QString m_text;
 };
 
