@@ -220,7 +220,6 @@ private:
     QList<ztwinfilter_t> &familyFilters(int family);
     static int modeFamily(int mode);
     static int modeMargin(int mode);
-    QString tmpIniPath() const { return m_tmpIni; }
 
     mutable std::recursive_mutex m_mutex;
     int m_lockDepth = 0;
