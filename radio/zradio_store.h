@@ -1,9 +1,8 @@
 #ifndef ZRADIO_STORE_H
 #define ZRADIO_STORE_H
 
-// The radio link owns the parameter store. Everything the link needs from
-// the store goes through these few functions, so the link builds and runs
-// (with every setting reading as 0) while the store is not linked in.
+// The radio link owns the parameter store. The link's C-style code reaches
+// it through these few functions.
 
 #include <cstdint>
 

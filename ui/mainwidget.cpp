@@ -1,6 +1,7 @@
 #include "mainwidget.h"
 
 #include "zaudio.h"
+#include "zparamadmin.h"
 #include "zlog.h"
 #include "zqrc.h"
 #include "zradio.h"
@@ -22,6 +23,10 @@ MainWidget::MainWidget(QWidget *parent)
     char ident[ZRADIO_IDENT_LEN + 1];
     if (zradio_get_ident(ident, sizeof(ident)) == 0)
         qCInfo(logRig).noquote() << "BASE    :" << ident;
+
+    // The store opened "zparam.db", merged the definition text and loaded
+    // every item; the radio link owns it.
+    m_paramAdmin = m_radio ? m_radio->param : nullptr;
 
     m_updateTimer = new QTimer(this);
     connect(m_updateTimer, &QTimer::timeout, this, &MainWidget::slot_timerUpdate);
@@ -53,7 +58,10 @@ MainWidget::~MainWidget()
             delete m_audio;
         m_audio = nullptr;
     }
+    m_updateTimer->stop();
+    m_paramAdmin = nullptr;
     zradio_destroy(m_radio);
+    m_radio = nullptr;
 }
 
 void MainWidget::slot_timerUpdate()

@@ -9,6 +9,7 @@
 class QTimer;
 class ZAudio;
 struct zradio_t;
+class ZParamAdmin;
 
 // The one top-level window (800 × 480, the whole touch screen). It owns the
 // radio link and every subsystem that runs for the life of the process.
@@ -20,6 +21,9 @@ public:
     explicit MainWidget(QWidget *parent = nullptr);
     ~MainWidget() override;
 
+    // The parameter store (owned here until the radio link owns it).
+    ZParamAdmin *paramAdmin() const { return m_paramAdmin; }
+
 public slots:
     void slot_timerUpdate();
     void slot_delayInitProcess();
@@ -30,6 +34,7 @@ private:
     QTimer *m_updateTimer = nullptr;
     QPointer<QTimer> m_delayTimer;
     ZAudio *m_audio = nullptr;
+    ZParamAdmin *m_paramAdmin = nullptr;
     bool m_firstTick = true;
 };
 

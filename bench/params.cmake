@@ -1,0 +1,1 @@
+zr_add_bench(bench_params SOURCES params_bench.cpp LIBS zr_params)
