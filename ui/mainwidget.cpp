@@ -1,5 +1,6 @@
 #include "mainwidget.h"
 
+#include "zparamadmin.h"
 #include "zlog.h"
 #include "zqrc.h"
 
@@ -18,6 +19,10 @@ MainWidget::MainWidget(QWidget *parent)
     connect(m_updateTimer, &QTimer::timeout, this, &MainWidget::slot_timerUpdate);
     m_updateTimer->start(50);
 
+    // The parameter store: opens "zparam.db", merges the definition text
+    // and loads every item. From here on the store exists.
+    m_paramAdmin = new ZParamAdmin(nullptr);
+
     // The delayed second stage runs once, about 5 s after construction.
     QTimer *delay = new QTimer(this);
     delay->setSingleShot(true);
@@ -30,6 +35,9 @@ MainWidget::MainWidget(QWidget *parent)
 
 MainWidget::~MainWidget()
 {
+    m_updateTimer->stop();
+    delete m_paramAdmin;
+    m_paramAdmin = nullptr;
 }
 
 void MainWidget::slot_timerUpdate()
