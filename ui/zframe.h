@@ -1,5 +1,5 @@
-#ifndef ZFRAME_H
-#define ZFRAME_H
+#ifndef ZR_UI_ZFRAME_H
+#define ZR_UI_ZFRAME_H
 
 #include <QDialog>
 #include <QList>
