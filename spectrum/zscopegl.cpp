@@ -190,6 +190,11 @@ void ZScopeGL::setSamples(const QVector<float> &s)
             pos += step;
         }
     }
+    // A value that is not a finite level would stay in the averaged trace
+    // for good; it shows as the floor instead.
+    for (int j = 0; j < w; ++j)
+        if (!std::isfinite(out[j]))
+            out[j] = kFloorDb;
     m_sampleCount = n;
 }
 

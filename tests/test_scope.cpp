@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -157,6 +158,19 @@ private slots:
             QVERIFY(u->samples()[j] >= u->samples()[j - 1]);
             QVERIFY(u->samples()[j] <= 511.0f);
         }
+        // Values that are not finite levels show as the floor.
+        QVector<float> bad(512, -90.0f);
+        bad[0] = std::nanf("");
+        bad[1] = -std::numeric_limits<float>::infinity();
+        bad[2] = std::numeric_limits<float>::infinity();
+        s->setSamples(bad);
+        QCOMPARE(s->samples()[0], -145.0f);
+        QCOMPARE(s->samples()[2], -145.0f);
+        QCOMPARE(s->samples()[4], -145.0f);
+        QCOMPARE(s->samples()[5], -90.0f);
+        s->grabFramebuffer();
+        for (float v : s->averagedTrace())
+            QVERIFY(std::isfinite(v));
         // An empty spectrum changes nothing.
         u->setSamples(QVector<float>());
         QCOMPARE(u->traceWidth(), 300);

@@ -19,6 +19,9 @@ void ZFonts::install()
                                    QStringLiteral("Liberation Sans Narrow")};
     QFont::insertSubstitutions(QStringLiteral("Bahnschrift SemiBold SemiConden"), condensed);
     QFont::insertSubstitutions(QStringLiteral("Bahnschrift"), condensed);
+    QFont::insertSubstitutions(QStringLiteral("Ubuntu Condensed"), condensed);
+    QFont::insertSubstitutions(QStringLiteral("Ubuntu"),
+                               {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
     QFont::insertSubstitutions(QStringLiteral("Ubuntu Mono"),
                                {QStringLiteral("DejaVu Sans Mono"),
                                 QStringLiteral("Liberation Mono")});
