@@ -1,13 +1,19 @@
 #include "mainwidget.h"
 
 #include "zaudio.h"
+#include "zfonts.h"
 #include "zparamadmin.h"
 #include "zlog.h"
 #include "zqrc.h"
 #include "zradio.h"
+#include "sacalc.h"
+#include "zscopegl.h"
+#include "zvfofrequencywidget.h"
 
 #include <QDebug>
 #include <QThread>
+
+#include <algorithm>
 #include <QTimer>
 
 MainWidget::MainWidget(QWidget *parent)
@@ -17,6 +23,8 @@ MainWidget::MainWidget(QWidget *parent)
     setFixedSize(800, 480);
     setWindowTitle(QStringLiteral("ZR450"));
     setStyleSheet(ZQRC::getQssFromQrcFile(QStringLiteral(":/mainwidget.qss")));
+    ZFonts::install();
+    spectrumInit();
 
     // Step 8: the radio link (it creates the parameter store).
     m_radio = zradio_create("/dev/i2c-0", 114);
@@ -31,6 +39,14 @@ MainWidget::MainWidget(QWidget *parent)
     m_updateTimer = new QTimer(this);
     connect(m_updateTimer, &QTimer::timeout, this, &MainWidget::slot_timerUpdate);
     m_updateTimer->start(50);
+
+    // Main VFO readout: eight digits, the tuning-step digit inverted.
+    m_mainVfo = new ZVFOFrequencyWidget(this, 8);
+    QFont vfoFont(QStringLiteral("Bahnschrift SemiBold SemiConden"), 42);
+    vfoFont.setWeight(75);
+    m_mainVfo->setFont(vfoFont);
+    m_mainVfo->move(12, 58);
+    updateScopeAndVfo();
 
     // The delayed second stage runs once, about 5 s after construction.
     QTimer *delay = new QTimer(this);
@@ -59,6 +75,10 @@ MainWidget::~MainWidget()
         m_audio = nullptr;
     }
     m_updateTimer->stop();
+    delete m_scope;
+    m_scope = nullptr;
+    delete m_mainVfo;
+    m_mainVfo = nullptr;
     m_paramAdmin = nullptr;
     zradio_destroy(m_radio);
     m_radio = nullptr;
@@ -68,8 +88,65 @@ void MainWidget::slot_timerUpdate()
 {
     if (m_firstTick) {
         m_firstTick = false;
+        m_scope->setStatusText(QStringLiteral("IDLE"));
         return;
     }
+    // Newest spectrum from the radio link's reader thread, if one is ready.
+    float mag[512];
+    uint32_t count = 0;
+    float peak = 0.0f;
+    if (g_zsacalc && sacalc_get_spectrum(g_zsacalc, mag, &count, &peak) > 0)
+        feedSpectrum(mag, int(qMin<uint32_t>(count, 512)));
+    updateScopeAndVfo();
+}
+
+void MainWidget::spectrumInit()
+{
+    m_scope = new ZScopeGL(this, 0, 176, 800, 250);
+    QList<float> vGrid;
+    for (int i = 1; i <= 9; ++i)
+        vGrid << float(i * 800) / 10.0f;
+    m_scope->setVerticalGrid(vGrid);
+    QList<float> hGrid;
+    for (int j = 1; j <= 4; ++j)
+        hGrid << float(j * m_scope->spectrumHeight()) / 5.0f;
+    m_scope->setHorizontalGrid(hGrid);
+    m_scope->setDivisions(hGrid.size() + 2);
+}
+
+void MainWidget::feedSpectrum(const float *mag, int count)
+{
+    if (!mag || count <= 0)
+        return;
+    m_spectrum.resize(count);
+    std::copy(mag, mag + count, m_spectrum.begin());
+    m_scope->setSamples(m_spectrum);
+    m_scope->replot();
+}
+
+// Front VFO readout and the panadapter settings that follow the store.
+void MainWidget::updateScopeAndVfo()
+{
+    ZParamAdmin *s = m_paramAdmin;
+    if (!s)
+        return;
+    const QString w = QStringLiteral("wparam");
+    m_mainVfo->setTuneStep(s->tuneStep());
+    m_mainVfo->setFrequency(uint32_t(qMax(0, s->vfoFront(QStringLiteral("freq")).value.toInt())));
+    m_mainVfo->redraw();
+
+    const int mode = s->mode();
+    m_scope->setMode(mode);
+    m_scope->setTuningOffset(float(s->dloFreq.load()));
+    m_scope->setCenterMode(s->paramItem(w, QStringLiteral("center_mode")).value.toInt() != 0);
+    m_scope->setPeakHold(s->paramItem(w, QStringLiteral("fftpke")).value.toInt() != 0);
+    m_scope->setAverage(0.9f - 0.05f * float(s->paramItem(w, QStringLiteral("fftave")).value.toInt()));
+    m_scope->setLevelOffset(s->paramItem(w, QStringLiteral("fftref")).value.toFloat());
+    m_scope->setWaterfallOffset(s->paramItem(w, QStringLiteral("wfref")).value.toFloat());
+    const int z = qBound(0, s->paramItem(w, QStringLiteral("fftdec")).value.toInt(), 4);
+    m_scope->setZoom(float(1 << z));
+    const ztwinfilter_fp_t fp = s->twinFilter().actualFp();
+    m_scope->setPassBand(fp.low, fp.high);
 }
 
 void MainWidget::slot_delayInitProcess()

@@ -2,6 +2,7 @@
 #define MAINWIDGET_H
 
 #include <QPointer>
+#include <QVector>
 #include <QWidget>
 
 #include <cstdint>
@@ -10,6 +11,8 @@ class QTimer;
 class ZAudio;
 struct zradio_t;
 class ZParamAdmin;
+class ZScopeGL;
+class ZVFOFrequencyWidget;
 
 // The one top-level window (800 × 480, the whole touch screen). It owns the
 // radio link and every subsystem that runs for the life of the process.
@@ -24,6 +27,13 @@ public:
     // The parameter store (owned here until the radio link owns it).
     ZParamAdmin *paramAdmin() const { return m_paramAdmin; }
 
+    // The panadapter and the front VFO readout.
+    ZScopeGL *scope() const { return m_scope; }
+    ZVFOFrequencyWidget *mainVfo() const { return m_mainVfo; }
+    // One spectrum frame (dB per bin, as collected from the radio link):
+    // shown on the panadapter and waterfall with the next repaint.
+    void feedSpectrum(const float *mag, int count);
+
 public slots:
     void slot_timerUpdate();
     void slot_delayInitProcess();
@@ -34,6 +44,13 @@ private:
     QTimer *m_updateTimer = nullptr;
     QPointer<QTimer> m_delayTimer;
     ZAudio *m_audio = nullptr;
+    void spectrumInit();
+    void updateScopeAndVfo();
+
+    QTimer *m_updateTimer = nullptr;
+    ZScopeGL *m_scope = nullptr;
+    ZVFOFrequencyWidget *m_mainVfo = nullptr;
+    QVector<float> m_spectrum;
     ZParamAdmin *m_paramAdmin = nullptr;
     bool m_firstTick = true;
 };
