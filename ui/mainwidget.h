@@ -40,14 +40,13 @@ public slots:
     void slot_appFatalErrorReset(int32_t err);
 
 private:
+    void spectrumInit();
+    void updateScopeAndVfo();
+
     zradio_t *m_radio = nullptr;
     QTimer *m_updateTimer = nullptr;
     QPointer<QTimer> m_delayTimer;
     ZAudio *m_audio = nullptr;
-    void spectrumInit();
-    void updateScopeAndVfo();
-
-    QTimer *m_updateTimer = nullptr;
     ZScopeGL *m_scope = nullptr;
     ZVFOFrequencyWidget *m_mainVfo = nullptr;
     QVector<float> m_spectrum;
