@@ -1,7 +1,9 @@
 // Character error rate versus signal-to-noise ratio for each modem. The
 // noise is white Gaussian noise; SNR is the signal power (key-down power for
 // CW) over the noise power in a 3 kHz bandwidth. Each cell is the mean over
-// several texts of about 300 characters.
+// several texts of about 300 characters. Characters decoded from the noise
+// before and after the transmission are not counted (the modem dialog hides
+// them behind its squelch).
 //
 //   bench_modem_cer [--mode cw|rtty|bpsk] [--chars N] [--runs N]
 #include "modem_harness.h"
@@ -63,15 +65,23 @@ int main(int argc, char **argv)
                 const QByteArray text = zmh::sample_text(chars, seed, figures);
                 std::vector<float> s;
                 QByteArray got;
+                // Characters count from the start of the signal to its end
+                // (CW: plus the silence that ends the last character).
+                zmh::Window w;
+                w.from = (size_t)(0.5 * zmh::kRate);
                 if (!strcmp(v.mode, "cw")) {
                     s = zmh::cw_signal(text, v.a, 800);
-                    got = zmh::decode_cw(zmh::channel(s, snr, 2000, seed + 1), 800);
+                    w.to = w.from + s.size() + (size_t)(35 * 1.2 / v.a * zmh::kRate);
+                    got = zmh::decode_cw(zmh::channel(s, snr, 2000, seed + 1, 0.5, 5.0), 800, nullptr, w);
                 } else if (!strcmp(v.mode, "rtty")) {
                     s = zmh::rtty_signal(text, 1000, v.a, v.b);
-                    got = zmh::decode_rtty(zmh::channel(s, snr, 2000, seed + 1), 1000, v.a, v.b);
+                    w.to = w.from + s.size();
+                    got = zmh::decode_rtty(zmh::channel(s, snr, 2000, seed + 1), 1000, v.a, v.b, w);
                 } else {
                     s = zmh::psk_signal(QString::fromLatin1(text), 1000, (int)v.a);
-                    got = zmh::decode_psk(zmh::channel(s, snr, 2000, seed + 1), 1000, (int)v.a, true);
+                    w.to = w.from + s.size();
+                    got = zmh::decode_psk(zmh::channel(s, snr, 2000, seed + 1), 1000, (int)v.a, true,
+                                          nullptr, nullptr, w);
                 }
                 double e = zmh::cer(text, got);
                 sum += e > 1 ? 1 : e;

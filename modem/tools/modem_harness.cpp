@@ -109,7 +109,7 @@ static void pad(std::vector<float> &x, double seconds)
     x.resize((x.size() + kBlock - 1) / kBlock * kBlock, 0.0f);
 }
 
-QByteArray decode_rtty(const std::vector<float> &in, float fc, float rate, float shift)
+QByteArray decode_rtty(const std::vector<float> &in, float fc, float rate, float shift, Window w)
 {
     std::vector<float> x = in;
     pad(x, 0.5);
@@ -122,14 +122,15 @@ QByteArray decode_rtty(const std::vector<float> &in, float fc, float rate, float
     for (size_t i = 0; i < x.size(); i += kBlock) {
         rtty_dem_process_block(q, &x[i], kBlock);
         while (rtty_getchar(q, &c))
-            out.append(c);
+            if (i + kBlock > w.from && i + kBlock <= w.to)
+                out.append(c);
     }
     rtty_dem_destroy(q);
     return out;
 }
 
 QByteArray decode_psk(const std::vector<float> &in, float fc, int rateIndex, bool afc,
-                      float *freqOut, int *qualityOut)
+                      float *freqOut, int *qualityOut, Window w)
 {
     std::vector<float> x = in;
     pad(x, 0.5);
@@ -146,7 +147,8 @@ QByteArray decode_psk(const std::vector<float> &in, float fc, int rateIndex, boo
         q.exec(&x[i], kBlock);
         bestQuality = std::max(bestQuality, q.quality());
         while (q.getSingleChar(&c))
-            out.append(c);
+            if (i + kBlock > w.from && i + kBlock <= w.to)
+                out.append(c);
     }
     if (freqOut)
         *freqOut = q.actualFrequency();
@@ -155,7 +157,7 @@ QByteArray decode_psk(const std::vector<float> &in, float fc, int rateIndex, boo
     return out;
 }
 
-QByteArray decode_cw(const std::vector<float> &in, float tone, unsigned *wpmOut)
+QByteArray decode_cw(const std::vector<float> &in, float tone, unsigned *wpmOut, Window w)
 {
     std::vector<float> x = in;
     pad(x, 4.0);
@@ -166,7 +168,8 @@ QByteArray decode_cw(const std::vector<float> &in, float tone, unsigned *wpmOut)
     for (size_t i = 0; i < x.size(); i += kBlock) {
         cw_dem_process(q, &x[i], kBlock);
         while (cw_dem_getchar(q, &c))
-            out.append(c);
+            if (i + kBlock > w.from && i + kBlock <= w.to)
+                out.append(c);
     }
     if (wpmOut)
         *wpmOut = cw_dem_get_wpm(q);

@@ -33,10 +33,18 @@ double active_power(const std::vector<float> &s);
 std::vector<float> channel(const std::vector<float> &s, double snr_db, double noise_rms,
                            uint32_t seed, double lead_s = 0.5, double tail_s = 1.0);
 
-QByteArray decode_rtty(const std::vector<float> &x, float fc, float rate, float shift);
+// Decoding loops. Characters are kept only when produced while the block
+// end lies in the window [from, to) (sample indices): the modem dialog shows
+// characters only while the squelch is open, and the measurements take the
+// squelch as open exactly while the signal is on.
+struct Window {
+    size_t from = 0;
+    size_t to = (size_t)-1;
+};
+QByteArray decode_rtty(const std::vector<float> &x, float fc, float rate, float shift, Window w = {});
 QByteArray decode_psk(const std::vector<float> &x, float fc, int rateIndex, bool afc,
-                      float *freqOut = nullptr, int *qualityOut = nullptr);
-QByteArray decode_cw(const std::vector<float> &x, float tone, unsigned *wpmOut = nullptr);
+                      float *freqOut = nullptr, int *qualityOut = nullptr, Window w = {});
+QByteArray decode_cw(const std::vector<float> &x, float tone, unsigned *wpmOut = nullptr, Window w = {});
 
 // Upper-cases, maps CR/LF/tabs to spaces, drops bytes 254/255 and the RTTY
 // NUL mark '<', collapses spaces and trims.
