@@ -114,6 +114,7 @@ float Goertzel_GetEnergy(Goertzel *g)
 // ---------------------------------------------------------------------------
 // Decoder
 
+
 static inline unsigned run_len(uint32_t e) { return e >> 1; }
 static inline int run_mark(uint32_t e) { return e & 1; }
 
@@ -128,7 +129,10 @@ cw_dem_t *cw_dem_create(float fs, float tone)
     q->tone_used = -1;
     q->tone_req = tone;
     q->wpm = 20;
-    q->threshold = 15000;
+    // With the automatic threshold the fixed one is only a floor against
+    // keying on near-silence: 1/16 of the classic 15000 (a tone of about
+    // -57 dBFS), so that quiet receiver audio still decodes.
+    q->threshold = 15000.0f / 16;
     q->debounce = 1;
     q->N = CW_DEM_BLOCK;
     q->spike_mode = 2;
@@ -141,6 +145,10 @@ cw_dem_t *cw_dem_create(float fs, float tone)
 
 void cw_dem_destroy(cw_dem_t *q)
 {
+    if (!q)
+        return;
+    if (q->decim)
+        firdecim_crcf_destroy((firdecim_crcf)q->decim);
     delete q;
 }
 
@@ -195,6 +203,15 @@ void cw_dem_putchar(cw_dem_t *q, unsigned char c)
     q->queue.put((char)c);
 }
 
+// Shortest gap taken for a word space: halfway between a character gap (3
+// dots) and a word gap (7 dots). Comparing with the average character gap
+// alone turned about half of all character gaps into word spaces whenever a
+// text had few words.
+static float word_gap_min(const cw_dem_t *q)
+{
+    return q->cgap + 2 * q->dot;
+}
+
 void cw_dem_putwordspace(cw_dem_t *q, unsigned char c)
 {
     if (!(q->flags & CW_FLAG_WORDSPACE))
@@ -204,7 +221,7 @@ void cw_dem_putwordspace(cw_dem_t *q, unsigned char c)
     case 'I': case 'J': case 'Q': case 'U': case 'V': case 'Z':
         // Letters that are often the first half of a longer character need
         // a clearly longer gap before a space is believed.
-        if ((int)(q->wordgap - (q->cgap + q->thr)) > 0)
+        if ((int)(q->wordgap - (word_gap_min(q) + q->thr)) > 0)
             cw_dem_putchar(q, ' ');
         break;
     default:
@@ -240,7 +257,7 @@ static void classify_space(cw_dem_t *q, float L, int *charEnd)
         } else {
             if (!q->waiting)
                 *charEnd = 1;
-            if (L <= 10 * q->dash && L >= q->cgap - x) {
+            if (L <= 10 * q->dash && L >= word_gap_min(q) - x) {
                 q->wordgap = L;
                 q->flags |= CW_FLAG_WORDSPACE;
             }
@@ -252,8 +269,10 @@ static void classify_space(cw_dem_t *q, float L, int *charEnd)
             if (!q->waiting)
                 *charEnd = 1;
             if (L <= 10 * q->dash) {
-                q->cgap += (L - q->cgap) / 8;
-                if (L >= q->cgap) {
+                // Word gaps stay out of the character-gap average.
+                if (L < word_gap_min(q))
+                    q->cgap += (L - q->cgap) / 8;
+                else {
                     q->wordgap = L;
                     q->flags |= CW_FLAG_WORDSPACE;
                 }
@@ -316,8 +335,10 @@ int cw_dem_partten_finder(cw_dem_t *q, int *charEnd)
                 classify_space(q, (float)L, charEnd);
             }
         }
-    } else if (q->cur_run > 10 * q->dash && q->key_last == 0) {
-        // A long silence ends the character and the word.
+    } else if ((q->cur_run > 10 * q->dash || q->cur_run >= q->run_cap) && q->key_last == 0) {
+        // A long silence ends the character and the word. Below about 12
+        // WPM ten dashes are longer than the 3-second cap of the run
+        // counter, so reaching the cap counts as well.
         if (!q->waiting) {
             q->waiting = 1;
             q->flags |= CW_FLAG_WORDSPACE | CW_FLAG_EOT;
@@ -444,7 +465,9 @@ static void train_step(cw_dem_t *q)
         float &avg = x > q->thr ? q->dash : q->dot;
         avg = count < 33 ? (x + avg) / 2 : avg + (x - avg) / 4;
         update_threshold(q);
-    } else if (count > 32 && (q->dash <= 0 || x <= 10 * q->dash)) {
+    } else if (count > 32 && x <= 3 * q->thr) {
+        // Longer spaces are word gaps (or silence) and stay out of the
+        // character-gap average.
         float &avg = x > q->thr ? q->cgap : q->egap;
         avg += (x - avg) / 4;
     }
@@ -454,8 +477,14 @@ static void decode_step(cw_dem_t *q)
 {
     int charEnd = 0;
     cw_dem_partten_finder(q, &charEnd);
-    if (!charEnd || q->nelements == 0)
+    if (!charEnd)
         return;
+    if (q->nelements == 0) {
+        // A gap with no character before it (the silence ahead of a
+        // transmission) must not put a space after the next character.
+        q->flags &= ~CW_FLAG_WORDSPACE;
+        return;
+    }
     const unsigned nel = q->nelements;
     const unsigned char c = morse_to_char(cw_dem_codegen(q));
     if (c <= 253) {
@@ -472,21 +501,92 @@ static void decode_step(cw_dem_t *q)
     q->flags &= ~CW_FLAG_SYNC;
 }
 
-static float block_energy(cw_dem_t *q)
+
+// Low-pass of the narrow-band detector, one-sided cut-off in Hz: about the
+// bandwidth of a dot at 35 WPM, against the 180 Hz of a 5.5 ms block. The
+// tone must then be set within about 15 Hz (or followed by the host's AFC).
+static const float kCwBandwidth = 25.0f;
+
+static void detector_design(cw_dem_t *q)
 {
-    for (unsigned i = 0; i < q->N; i++)
+    if (q->decim)
+        firdecim_crcf_destroy((firdecim_crcf)q->decim);
+    const unsigned m = 6;
+    const unsigned len = 2 * q->N * m + 1;
+    float *h = new float[len];
+    liquid_firdes_kaiser(len, kCwBandwidth / q->fs, 60.0f, 0.0f, h);
+    float sum = 0;
+    for (unsigned i = 0; i < len; i++)
+        sum += h[i];
+    firdecim_crcf dq = firdecim_crcf_create(q->N, h, len);
+    // Same scale as the block Goertzel filter: a tone of amplitude A (after
+    // the halving) reads A·N/2; the mixer halves it, so the gain is N.
+    firdecim_crcf_set_scale(dq, (float)q->N / sum);
+    delete[] h;
+    q->decim = dq;
+    q->nco_step = 2 * M_PI * q->tone_used / q->fs;
+}
+
+// Returns the narrow-band level of the block (smoothed) and, through
+// *goertzel, the block Goertzel level used for the level display.
+static float block_energy(cw_dem_t *q, float *goertzel)
+{
+    std::complex<float> z[CW_DEM_BLOCK];
+    for (unsigned i = 0; i < q->N; i++) {
         Goertzel_Sampling(&q->detector, q->block[i]);
-    return Goertzel_GetEnergy(&q->detector);
+        z[i] = std::complex<float>(q->block[i] * (float)cos(q->nco_phase), -q->block[i] * (float)sin(q->nco_phase));
+        q->nco_phase += q->nco_step;
+        if (q->nco_phase >= 2 * M_PI)
+            q->nco_phase -= 2 * M_PI;
+    }
+    *goertzel = Goertzel_GetEnergy(&q->detector);
+    std::complex<float> y;
+    firdecim_crcf_execute((firdecim_crcf)q->decim, z, &y);
+    const float e = std::abs(y);
+    q->hist[q->hist_pos++ % 8] = e;
+    // Average over about a third of a dot once the speed is known.
+    int k = (q->flags & CW_FLAG_SYNC) && q->dot > 0 ? (int)(q->dot / 3 + 0.5f) : 1;
+    k = k < 1 ? 1 : k > 8 ? 8 : k;
+    float sum = 0;
+    for (int i = 0; i < k; i++)
+        sum += q->hist[(q->hist_pos - 1 - i) % 8];
+    return sum / k;
 }
 
 static void process_block(cw_dem_t *q)
 {
-    const float E = block_energy(q);
+    float G;
+    const float E = block_energy(q, &G);
     float peak = q->peak;
-    peak = E > peak ? E : peak + (E - peak) * 0.002f;
+    peak = G > peak ? G : peak + (G - peak) * 0.002f;
     q->peak = peak;
 
-    const int down = q->w_new * E + q->w_old * q->prev_energy >= q->threshold;
+    // Automatic threshold a little below halfway between the key-down and
+    // key-up levels, each followed while the key is in that state; new
+    // stronger or weaker signals pull them quickly, and the key-down level
+    // sinks slowly so a fading station is followed. Nothing keys unless the
+    // key-down level stands clear of the key-up level. The configured
+    // threshold remains a lower limit.
+    if (!q->levels_valid) {
+        q->level_hi = q->level_lo = E;
+        q->levels_valid = 1;
+    }
+    const float ahi = 0.05f, alo = 0.02f, mid = 0.45f, gate = 1.5f;
+    if (E > q->level_hi)
+        q->level_hi += (E - q->level_hi) * 0.2f;
+    else if (q->key_state)
+        q->level_hi += (E - q->level_hi) * ahi;
+    else
+        q->level_hi += (q->level_lo - q->level_hi) * 0.001f;
+    if (E < q->level_lo)
+        q->level_lo += (E - q->level_lo) * 0.2f;
+    else if (!q->key_state)
+        q->level_lo += (E - q->level_lo) * alo;
+    const float autothr = q->level_lo + mid * (q->level_hi - q->level_lo);
+    const float thr = autothr > q->threshold ? autothr : (float)q->threshold;
+
+    const float Ew = q->w_new * E + q->w_old * q->prev_energy;
+    const int down = Ew >= thr && q->level_hi > gate * q->level_lo;
     q->prev_energy = E;
 
     if (q->key_pending) {
@@ -514,7 +614,10 @@ static void process_block(cw_dem_t *q)
 
 speed:
     if (q->flags & CW_FLAG_SYNC) {
-        const float P = 10 * q->dot + 4 * q->dash + 9 * q->egap + 5 * q->cgap;
+        // PARIS: 10 dots, 4 dashes, 9 element gaps, 4 character gaps and a
+        // word gap (a character gap and four element gaps; the character-gap
+        // average no longer includes word gaps).
+        const float P = 10 * q->dot + 4 * q->dash + 13 * q->egap + 5 * q->cgap;
         if (P > 0) {
             q->speed_filter = 0.3f * (60000.0f / (P * 1000.0f / q->bps) + 0.5f) + 0.7f * q->speed_filter;
             q->wpm = (unsigned)q->speed_filter;
@@ -531,6 +634,7 @@ void cw_dem_process(cw_dem_t *q, const float *samples, unsigned n)
         if (tone != q->tone_used) {
             q->tone_used = tone;
             Goertzel_SetFc(&q->detector, tone, q->N, 1, q->fs);
+            detector_design(q);
         }
         q->block[q->sample_idx++] = samples[i] * 0.5f;
         if (q->sample_idx == q->N) {

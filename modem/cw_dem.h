@@ -77,12 +77,16 @@ struct cw_dem_s {
     int spike_seen;               // the previous entry was a spike
     uint32_t spike_absorb;        // its length, added to the next entry
 
-    // Detector: tone mixer and narrow low-pass ahead of the block decision.
+    // Narrow-band detector: the block is mixed down at the tone and
+    // decimated to one sample through a low-pass much narrower than a
+    // block's own bandwidth; its magnitude is averaged over a few blocks.
     double nco_phase, nco_step;
-    void *decim;                  // firdecim_crcf
-    void *smooth;                 // firfilt_crcf at the block rate
-    float noise, mark_level;      // tracked key-up and key-down levels
-    unsigned blocks;
+    void *decim;                  // firdecim_crcf, decimation by one block
+    float hist[8];                // recent block magnitudes
+    unsigned hist_pos;
+    // Automatic threshold: tracked key-down and key-up levels.
+    float level_hi, level_lo;
+    int levels_valid;
 
     ZModemRing<CW_DEM_QUEUE> queue;
     uint32_t code;
