@@ -357,7 +357,7 @@ struct rtty_mod_s {
     unsigned code;
     int data_bits;
     int stop_mode;          // 0: 1, 1: 1.5, 2: 2 stop bits
-    int shift_state;        // 0 letters, 1 figures
+    int shift_state;        // 0 letters, 1 figures, -1 not yet announced
     int preamble;
     int trailer_index;
     int trailer_done;       // the terminating entry has been sent
@@ -423,7 +423,9 @@ void rtty_mod_post_message(rtty_mod_t *q, const char *text, int len)
         q->queue.append(text, len);
     }
     if (!q->active) {
-        q->shift_state = 0;
+        // The receiver's shift is unknown (noise may have left it in
+        // figures): the first character is preceded by its shift code.
+        q->shift_state = -1;
         q->preamble = 32;
         q->smoothed = 0;
         q->phase = 0;
@@ -501,12 +503,12 @@ static int rtty_mod_next_code(rtty_mod_t *q)
         code = rtty_ascii_to_ita2[c] & 31;
         letters = (rtty_ascii_to_ita2[c] & 0x20) != 0;
     }
-    if (letters && q->shift_state == 1) {
+    if (letters && q->shift_state != 0) {
         q->shift_state = 0;
         q->counted = 0;
         return 31;
     }
-    if (!letters && q->shift_state == 0) {
+    if (!letters && q->shift_state != 1) {
         q->shift_state = 1;
         q->counted = 0;
         return 27;
