@@ -110,6 +110,7 @@ void ZModemPSKDem::resetDetector()
     m_errSignCount = m_errSign = 0;
     m_quality = 10;
     m_squelch = false;
+    m_openSymbols = 0;
     m_varReg = 0;
     m_zeroSeen = false;
 }
@@ -271,7 +272,11 @@ bool ZModemPSKDem::symbolSync(cf s)
     if (p > 4)
         p = 1;
     const int c = m_binCount;
-    m_bins[c] = 0.9878048780487805f * m_bins[c] + 0.012195121951219513f * p;
+    // The energy bins average over 82 symbols while a signal is copied;
+    // until the squelch has been open for 32 symbols they average over 16,
+    // so that the timing of a new station settles within its preamble.
+    const float w = m_openSymbols >= 32 ? 0.012195121951219513f : 0.0625f;
+    m_bins[c] = (1 - w) * m_bins[c] + w * p;
     const bool sym = c == m_sampleBin;
     if (c == HALF_TBL[m_peakBin])
         m_sampleBin = m_peakBin;
@@ -323,12 +328,22 @@ void ZModemPSKDem::decodeSymb(cf s)
     m_scatterPos = (pos + 1) % 16;
 
     const float a = atan2f(dot, cross) + (float)M_PI;
-    qualityStep(a);
+    // Digital silence has no phase: it must not count as a run of
+    // reversals, which would open the squelch on the first samples of a
+    // station, before its timing and level have settled.
+    if (cross != 0 || dot != 0)
+        qualityStep(a);
 
     if (m_acquire > 0) {
-        // Acquisition ends once the frequency discriminator has settled.
-        if (!m_afcApplied || fabsf(m_freqAvg) <= 0.3f)
+        // Acquisition counts down only while a signal is being copied
+        // (squelch open) and the frequency discriminator has settled:
+        // counting from the moment the frequency is set let it run out
+        // during the silence before a station, and the fine tracking that
+        // follows cannot pull in a signal tens of Hz away.
+        if (!m_afcApplied || (m_squelch && fabsf(m_freqAvg) < 1.0f))
             m_acquire--;
+        else
+            m_acquire = 10; // ten settled symbols in a row
         if (m_acquire == 1) {
             const double f = m_ncoStep + m_corrStep;
             const double w = TWO_PI * 50 / m_fwAdj;
@@ -394,6 +409,7 @@ void ZModemPSKDem::qualityStep(float a)
         m_quality = 0;
     }
     m_squelch = m_agc > 10 && m_quality >= m_squelchLevel;
+    m_openSymbols = m_squelch ? m_openSymbols + (m_openSymbols < 32) : 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -111,6 +111,7 @@ private:
     int m_quality = 10;
     int m_squelchLevel = 30;
     bool m_squelch = false;
+    int m_openSymbols = 0;
 
     uint32_t m_varReg = 0;
     bool m_zeroSeen = false;

@@ -325,6 +325,11 @@ static void rtty_dem_process(rtty_dem_t *q, float x)
         q->figures = 0;
     else
         q->out.put(q->figures ? rtty_figures[code] : rtty_letters[code]);
+    // Unshift on space: common senders (minimodem among them) do not send
+    // LTRS after figures when a space follows, expecting the receiver to
+    // return to letters. This modulator sends LTRS before a space anyway.
+    if (code == 4)
+        q->figures = 0;
 }
 
 void rtty_dem_process_block(rtty_dem_t *q, float *x, unsigned n)
