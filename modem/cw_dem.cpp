@@ -586,7 +586,10 @@ static void process_block(cw_dem_t *q)
     const float thr = autothr > q->threshold ? autothr : (float)q->threshold;
 
     const float Ew = q->w_new * E + q->w_old * q->prev_energy;
-    const int down = Ew >= thr && q->level_hi > gate * q->level_lo;
+    // A little hysteresis (a tenth of the level span) keeps noise from
+    // chattering the key in the gaps.
+    const float hthr = thr + (q->key_state ? -0.1f : 0.1f) * (q->level_hi - q->level_lo);
+    const int down = Ew >= hthr && q->level_hi > gate * q->level_lo;
     q->prev_energy = E;
 
     if (q->key_pending) {
