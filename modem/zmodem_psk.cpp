@@ -18,6 +18,7 @@
 
 static const int HALF_TBL[16] = {7, 8, 9, 10, 11, 12, 13, 14, 0, 1, 2, 3, 4, 5, 6, 7};
 static const double TWO_PI = 2 * M_PI;
+static_assert(sizeof(PSKModem::_PSK_COMPLEX) == sizeof(uint64_t), "scatter entries pack into one word");
 
 std::atomic<int> ZModemPSKDem::s_instances{0};
 
@@ -43,7 +44,8 @@ ZModemPSKDem::ZModemPSKDem(QObject *parent, float fs, float fc)
         if (v < sizeof m_decodeTable)
             m_decodeTable[v] = (uint8_t)i;
     }
-    memset(m_scatter, 0, sizeof m_scatter);
+    for (auto &v : m_scatter)
+        v = 0;
 
     m_preDecim = firdecim_rrrf_create_kaiser(2, 1, 80.0f);
     firdecim_rrrf_set_scale(PRE_DECIM, 1.0f);
@@ -158,8 +160,10 @@ int ZModemPSKDem::scatter(PSKModem::_PSK_COMPLEX *out, int max) const
 {
     const unsigned pos = m_scatterPos;
     int n = 0;
-    for (int i = 0; i < 16 && n < max; i++)
-        out[n++] = m_scatter[(pos + i) % 16];
+    for (int i = 0; i < 16 && n < max; i++) {
+        const uint64_t v = m_scatter[(pos + i) % 16];
+        memcpy(&out[n++], &v, sizeof v);
+    }
     return n;
 }
 
@@ -339,7 +343,9 @@ void ZModemPSKDem::decodeSymb(cf s)
             sc = {cross * 1000 / mag, dot * 1000 / mag};
     }
     const unsigned pos = m_scatterPos;
-    m_scatter[pos % 16] = sc;
+    uint64_t packed;
+    memcpy(&packed, &sc, sizeof packed);
+    m_scatter[pos % 16] = packed;
     m_scatterPos = (pos + 1) % 16;
 
     const float a = atan2f(dot, cross) + (float)M_PI;
@@ -460,18 +466,22 @@ void ZModemPSKMod::slot_modMsgReceiver(const QString &text)
         QMutexLocker l(&m_lock);
         m_pending.append(text);
     }
-    if (!m_active) {
-        m_bitLen = m_bitPos = 0;
-        m_symPos = 0;
-        m_preamble = 0;
-        m_postamble = 0;
-        m_amp = 0;
-        m_sign = 1;
-        m_phase = 0;
-        m_firstIdle = true;
-        m_finished = false;
-        m_active = true;
-    }
+    // The modulator thread starts the transmission at its next block, so
+    // that only that thread touches the sending state.
+    m_finished = false;
+    m_startReq = true;
+}
+
+void ZModemPSKMod::start()
+{
+    m_bitLen = m_bitPos = 0;
+    m_symPos = 0;
+    m_preamble = 0;
+    m_postamble = 0;
+    m_amp = 0;
+    m_sign = 1;
+    m_phase = 0;
+    m_active = true;
 }
 
 void ZModemPSKMod::slot_modStop()
@@ -510,10 +520,11 @@ bool ZModemPSKMod::refill()
 
 void ZModemPSKMod::exec(float *out, int n)
 {
+    if (m_startReq.exchange(false) && !m_active)
+        start();
     if (!m_active) {
         for (int i = 0; i < n; i++)
             out[i] = 0;
-        m_firstIdle = false;
         return;
     }
     const int adv = 1 << (m_rateIndex < 0 || m_rateIndex > 2 ? 0 : (int)m_rateIndex);

@@ -118,7 +118,7 @@ private:
     uint8_t m_decodeTable[2048];
 
     ZModemRing<200> m_out;
-    PSKModem::_PSK_COMPLEX m_scatter[16];
+    std::atomic<uint64_t> m_scatter[16]; // two floats each, read by the GUI
     std::atomic<unsigned> m_scatterPos{0};
 
     std::atomic<int> m_qualityOut{0};
@@ -144,7 +144,7 @@ public:
     void exec(float *out, int n);
 
     bool isFinished() const { return m_finished; }
-    bool isActive() const { return m_active; }
+    bool isActive() const { return m_active || m_startReq; }
     int sentCounter() const { return m_sent; }
     void resetSentCounter() { m_sent = 0; }
 
@@ -160,6 +160,7 @@ signals:
 
 private:
     bool refill();
+    void start();
 
     QMutex m_lock;          // guards m_pending between the GUI and the modulator thread
     QString m_pending;
@@ -172,14 +173,14 @@ private:
     float m_sign = 1;
     double m_phase = 0;
     std::atomic<double> m_step;
-    float m_fs;
+    std::atomic<float> m_fs;
     std::atomic<float> m_fc;
     int m_preamble = 0;
     int m_postamble = 0;
     std::atomic<int> m_sent{0};
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_finished{true};
-    bool m_firstIdle = true;
+    std::atomic<bool> m_startReq{false};
 };
 
 #endif

@@ -367,6 +367,7 @@ struct rtty_mod_s {
     int trailer_index;
     int trailer_done;       // the terminating entry has been sent
     std::atomic<uint8_t> force_stop{0};
+    std::atomic<uint8_t> start_req{0}; // text posted; the modulator thread starts
     int counted;
     std::atomic<uint32_t> sent{0};
     double samples_left;
@@ -417,7 +418,7 @@ void rtty_mod_force_stop(rtty_mod_t *q) { q->force_stop = 1; }
 void rtty_mod_reset_sent_counter(rtty_mod_t *q) { q->sent = 0; }
 uint32_t rtty_mod_get_sent_counter(rtty_mod_t *q) { return q->sent; }
 int rtty_mod_is_finish(rtty_mod_t *q) { return q->finished; }
-int rtty_mod_is_active(rtty_mod_t *q) { return q->active; }
+int rtty_mod_is_active(rtty_mod_t *q) { return q->active || q->start_req; }
 
 void rtty_mod_post_message(rtty_mod_t *q, const char *text, int len)
 {
@@ -427,20 +428,25 @@ void rtty_mod_post_message(rtty_mod_t *q, const char *text, int len)
         QMutexLocker l(&q->lock);
         q->queue.append(text, len);
     }
-    if (!q->active) {
-        // The receiver's shift is unknown (noise may have left it in
-        // figures): the first character is preceded by its shift code.
-        q->shift_state = -1;
-        q->preamble = 32;
-        q->smoothed = 0;
-        q->phase = 0;
-        q->trailer_index = 0;
-        q->trailer_done = 0;
-        q->samples_left = 0;
-        q->force_stop = 0;
-        q->finished = 0;
-        q->active = 1;
-    }
+    // The modulator thread starts the transmission at its next block, so
+    // that only that thread touches the sending state.
+    q->force_stop = 0;
+    q->finished = 0;
+    q->start_req = 1;
+}
+
+static void rtty_mod_start(rtty_mod_t *q)
+{
+    // The receiver's shift is unknown (noise may have left it in figures):
+    // the first character is preceded by its shift code.
+    q->shift_state = -1;
+    q->preamble = 32;
+    q->smoothed = 0;
+    q->phase = 0;
+    q->trailer_index = 0;
+    q->trailer_done = 0;
+    q->samples_left = 0;
+    q->active = 1;
 }
 
 static inline float clampf(float v, float lo, float hi) { return v < lo ? lo : v > hi ? hi : v; }
@@ -529,6 +535,8 @@ static int rtty_mod_next_code(rtty_mod_t *q)
 
 void rtty_mod_process_block(rtty_mod_t *q, float *out, unsigned n)
 {
+    if (q->start_req.exchange(0) && !q->active)
+        rtty_mod_start(q);
     if (!q->active) {
         for (unsigned i = 0; i < n; i++)
             out[i] = 0;

@@ -258,6 +258,7 @@ private slots:
         QCOMPARE(rtty_mod_get_sent_counter(q), 0u);
         rtty_mod_post_message(q, "K", 1);
         QVERIFY(rtty_mod_is_active(q));
+        QVERIFY(!rtty_mod_is_finish(q));
         rtty_mod_destroy(q);
         QVERIFY(calc_iir_q(0, 1) == 1 && calc_iir_q(0.1f, 0) == 1);
     }
@@ -456,6 +457,39 @@ private slots:
         writer.join();
         QVERIFY(ordered);
         QVERIFY(got > 0 && got <= total);
+    }
+
+    void modulatorsTakeTextFromAnotherThread()
+    {
+        // The dialog posts text from its thread while the modulator thread
+        // runs: every character is sent exactly once, whether it arrives
+        // while the modulator is idle, sending or in its trailer.
+        const int messages = 12;
+        const QByteArray word = "RYRY ";
+        rtty_mod_t *r = rtty_mod_create(16000, 1000, 1024);
+        rtty_mod_set_speed(r, 300);
+        ZModemPSKMod p(nullptr, 16000, 1000);
+        p.m_rateIndex = 2;
+        std::atomic<bool> posted{false};
+        std::thread worker([&] {
+            float buf[512];
+            for (int guard = 0; guard < 200000; guard++) {
+                rtty_mod_process_block(r, buf, 512);
+                p.exec(buf, 512);
+                if (posted && rtty_mod_is_finish(r) && p.isFinished())
+                    break;
+            }
+        });
+        for (int m = 0; m < messages; m++) {
+            rtty_mod_post_message(r, word.constData(), word.size());
+            p.slot_modMsgReceiver(QString::fromLatin1(word));
+            std::this_thread::sleep_for(std::chrono::microseconds(300 * (m % 4)));
+        }
+        posted = true;
+        worker.join();
+        QCOMPARE(rtty_mod_get_sent_counter(r), (uint32_t)(messages * word.size()));
+        QCOMPARE(p.sentCounter(), messages * word.size());
+        rtty_mod_destroy(r);
     }
 
     // ----------------------------------------------------------------- WAV
