@@ -1,0 +1,648 @@
+// Morse decoder: tone detector, key-down/key-up runs, speed training, the
+// element pattern finder and the character tables.
+#include "cw_dem.h"
+
+#include <complex>
+#include <liquid/liquid.h>
+
+#include <QDebug>
+
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+// ---------------------------------------------------------------------------
+// Tables
+
+// Code of a dot/dash pattern: two bits per element, 10b dot, 11b dash, the
+// first element highest.
+static constexpr uint32_t pat(const char *p)
+{
+    uint32_t c = 0;
+    for (; *p; ++p)
+        c = (c << 2) | 2 | (*p == '-' ? 1 : 0);
+    return c;
+}
+
+const uint32_t cw_char_codes[47] = {
+    1,
+    pat(".-"), pat("-..."), pat("-.-."), pat("-.."), pat("."), pat("..-."), pat("--."),
+    pat("...."), pat(".."), pat(".---"), pat("-.-"), pat(".-.."), pat("--"), pat("-."),
+    pat("---"), pat(".--."), pat("--.-"), pat(".-."), pat("..."), pat("-"), pat("..-"),
+    pat("...-"), pat(".--"), pat("-..-"), pat("-.--"), pat("--.."),
+    pat("-----"), pat(".----"), pat("..---"), pat("...--"), pat("....-"),
+    pat("....."), pat("-...."), pat("--..."), pat("---.."), pat("----."),
+    pat(".-.-.-"), pat("--..--"), pat("..--.."), pat(".----."), pat("-..-."),
+    pat("-....-"), pat("-...-"), pat("---..."), pat(".-..-."), pat(".--.-."),
+};
+const char cw_char_chars[47] = {
+    ' ',
+    'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N',
+    'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z',
+    '0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
+    '.', ',', '?', '\'', '/', '-', '=', ':', '"', '@',
+};
+
+// Prosigns, each shown as one character.
+const uint32_t cw_sign_codes[10] = {
+    pat(".-.-"), pat(".-.-."), pat(".-..."), pat("-.-..-.."), pat("-.-.-"),
+    pat("........"), pat("-.--."), pat("-..---"), pat("...-.-"), pat("...-."),
+};
+const char cw_sign_onechar[10] = {'^', '+', '&', '{', '}', 127, '(', '%', '>', '~'};
+
+static_assert(pat(".-.-") == 187 && pat("........") == 43690 && pat("-----") == 1023,
+              "Morse code numbering");
+
+unsigned char morse_to_char(uint32_t code)
+{
+    if (code == 0)
+        return 254;
+    for (int i = 0; i < 47; i++)
+        if (cw_char_codes[i] == code)
+            return (unsigned char)cw_char_chars[i];
+    for (int i = 0; i < 10; i++)
+        if (cw_sign_codes[i] == code)
+            return (unsigned char)cw_sign_onechar[i];
+    return 255;
+}
+
+uint32_t morse_char_to_code(char c)
+{
+    if (c >= 'a' && c <= 'z')
+        c = char(c - 'a' + 'A');
+    for (int i = 1; i < 47; i++)
+        if (cw_char_chars[i] == c)
+            return cw_char_codes[i];
+    for (int i = 0; i < 10; i++)
+        if (cw_sign_onechar[i] == c)
+            return cw_sign_codes[i];
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Goertzel
+
+void Goertzel_SetFc(Goertzel *g, float f, unsigned N, float c, float fs)
+{
+    g->k = (int)(f * c * N / fs + 0.5f);
+    g->w = g->k * 6.283185f / N;
+    g->sinw = sinf(g->w);
+    g->cosw = cosf(g->w);
+    g->coeff = 2.0f * g->cosw;
+    g->out = 0;
+    g->s1 = g->s2 = 0;
+}
+
+void Goertzel_Sampling(Goertzel *g, float x)
+{
+    const float s = g->coeff * g->s1 - g->s2 + x;
+    g->s2 = g->s1;
+    g->s1 = s;
+}
+
+float Goertzel_GetEnergy(Goertzel *g)
+{
+    const float re = g->s1 - g->s2 * g->cosw;
+    const float im = g->s2 * g->sinw;
+    g->out = sqrtf(re * re + im * im);
+    g->s1 = g->s2 = 0;
+    const float e = g->out;
+    g->out = 0;
+    return e;
+}
+
+// ---------------------------------------------------------------------------
+// Decoder
+
+
+static inline unsigned run_len(uint32_t e) { return e >> 1; }
+static inline int run_mark(uint32_t e) { return e & 1; }
+
+cw_dem_t *cw_dem_create(float fs, float tone)
+{
+    if (!(fs > 0))
+        return nullptr;
+    cw_dem_t *q = new (std::nothrow) cw_dem_t();
+    if (!q)
+        return nullptr;
+    q->fs = fs;
+    q->tone_used = -1;
+    q->tone_req = tone;
+    q->wpm = 20;
+    // With the automatic threshold the fixed one is only a floor against
+    // keying on near-silence: 1/16 of the classic 15000 (a tone of about
+    // -57 dBFS), so that quiet receiver audio still decodes.
+    q->threshold = 15000.0f / 16;
+    q->debounce = 1;
+    q->N = CW_DEM_BLOCK;
+    q->spike_mode = 2;
+    q->w_new = 0.1f;
+    q->w_old = 0.9f;
+    q->bps = fs / CW_DEM_BLOCK;
+    q->run_cap = (unsigned)(3 * q->bps);
+    return q;
+}
+
+void cw_dem_destroy(cw_dem_t *q)
+{
+    if (!q)
+        return;
+    if (q->decim)
+        firdecim_crcf_destroy((firdecim_crcf)q->decim);
+    delete q;
+}
+
+int cw_dem_getchar(cw_dem_t *q, char *out)
+{
+    return q->queue.get(out);
+}
+
+float cw_dem_set_cwtone(cw_dem_t *q, float tone)
+{
+    q->tone_req = tone;
+    return tone;
+}
+
+unsigned cw_dem_get_wpm(cw_dem_t *q)
+{
+    return q->wpm;
+}
+
+float cw_dem_get_rssi(cw_dem_t *q)
+{
+    float r = q->peak * 100.0f / 50000.0f;
+    return r < 0 ? 0 : r > 100 ? 100 : r;
+}
+
+void cw_dem_set_threshold(cw_dem_t *q, int level)
+{
+    if (level < 0)
+        q->threshold = 1000;
+    else if (level <= 100)
+        q->threshold = level * 500.0f;
+    else
+        q->threshold = 50000;
+}
+
+void cw_dem_init(cw_dem_t *q)
+{
+    q->flags &= ~CW_FLAG_SYNC;
+}
+
+int cw_dem_isspike(cw_dem_t *q, unsigned length)
+{
+    if (q->spike_mode == 1)
+        return length <= 8;
+    if (q->spike_mode == 2)
+        return (q->flags & CW_FLAG_SYNC) && 3.0f * length < q->dot;
+    return 0;
+}
+
+void cw_dem_putchar(cw_dem_t *q, unsigned char c)
+{
+    q->queue.put((char)c);
+}
+
+// Shortest gap taken for a word space: halfway between a character gap (3
+// dots) and a word gap (7 dots). Comparing with the average character gap
+// alone turned about half of all character gaps into word spaces whenever a
+// text had few words.
+static float word_gap_min(const cw_dem_t *q)
+{
+    return q->cgap + 2 * q->dot;
+}
+
+void cw_dem_putwordspace(cw_dem_t *q, unsigned char c)
+{
+    if (!(q->flags & CW_FLAG_WORDSPACE))
+        return;
+    q->flags &= ~CW_FLAG_WORDSPACE;
+    switch (c) {
+    case 'I': case 'J': case 'Q': case 'U': case 'V': case 'Z':
+        // Letters that are often the first half of a longer character need
+        // a clearly longer gap before a space is believed.
+        if ((int)(q->wordgap - (word_gap_min(q) + q->thr)) > 0)
+            cw_dem_putchar(q, ' ');
+        break;
+    default:
+        cw_dem_putchar(q, ' ');
+        break;
+    }
+}
+
+uint32_t cw_dem_codegen(cw_dem_t *q)
+{
+    uint32_t code = 0;
+    for (unsigned i = 0; i < q->nelements; i++)
+        code = (code << 2) | 2 | (q->elements[i] & 1);
+    q->nelements = 0;
+    q->code = code;
+    return code;
+}
+
+static void update_threshold(cw_dem_t *q)
+{
+    q->thr = (q->dash + q->dot / 4) / 2;
+}
+
+// Classifies one space of length L after the last mark.
+static void classify_space(cw_dem_t *q, float L, int *charEnd)
+{
+    if (q->flags & CW_FLAG_DASH) {
+        q->flags &= ~CW_FLAG_DASH;
+        const float last = q->nelements ? (float)(q->elements[q->nelements - 1] >> 1) : q->dash;
+        const float x = (last - q->thr) / 4;
+        if (L < q->thr - x) {
+            q->egap += (L - q->egap) / 8;
+        } else {
+            if (!q->waiting)
+                *charEnd = 1;
+            if (L <= 10 * q->dash && L >= word_gap_min(q) - x) {
+                q->wordgap = L;
+                q->flags |= CW_FLAG_WORDSPACE;
+            }
+        }
+    } else {
+        if (L < q->thr) {
+            q->egap += (L - q->egap) / 8;
+        } else {
+            if (!q->waiting)
+                *charEnd = 1;
+            if (L <= 10 * q->dash) {
+                // Word gaps stay out of the character-gap average.
+                if (L < word_gap_min(q))
+                    q->cgap += (L - q->cgap) / 8;
+                else {
+                    q->wordgap = L;
+                    q->flags |= CW_FLAG_WORDSPACE;
+                }
+            }
+        }
+    }
+}
+
+int cw_dem_partten_finder(cw_dem_t *q, int *charEnd)
+{
+    *charEnd = 0;
+    int consumed = 0;
+    if (q->run_r != q->run_w) {
+        q->flags &= ~CW_FLAG_EOT;
+        const uint32_t e = q->runs[q->run_r];
+        unsigned L = run_len(e);
+        if (cw_dem_isspike(q, L)) {
+            // A short glitch: skip it and let the next run carry its length.
+            q->spike_seen = 1;
+            q->spike_absorb += L;
+            q->run_r = (q->run_r + 1) % CW_DEM_RUNS;
+            return 1;
+        }
+        int merged_mark = 0;
+        if (q->spike_seen) {
+            // The glitch interrupted a run of the same kind: the run before
+            // it, the glitch and this run are one run.
+            merged_mark = run_mark(e) && q->nelements > 0;
+            if (merged_mark)
+                L += q->spike_absorb + (q->elements[q->nelements - 1] >> 1);
+            else
+                L += q->spike_absorb;
+            q->spike_seen = 0;
+            q->spike_absorb = 0;
+        }
+        if (L > 0) {
+            q->run_r = (q->run_r + 1) % CW_DEM_RUNS;
+            consumed = 1;
+            if (run_mark(e)) {
+                q->waiting = 0;
+                if (merged_mark)
+                    q->nelements--; // replaced by the merged mark
+                int dash;
+                if (L <= q->thr) {
+                    dash = 0;
+                    q->flags &= ~CW_FLAG_DASH;
+                    q->dot += (L - q->dot) / 8;
+                } else {
+                    dash = 1;
+                    q->flags |= CW_FLAG_DASH;
+                    if (L <= 5 * q->dash)
+                        q->dash += (L - q->dash) / 8;
+                }
+                if (q->nelements < CW_DEM_MAX_ELEMENTS) {
+                    const unsigned len = L > 0x7fff ? 0x7fff : L;
+                    q->elements[q->nelements++] = (uint16_t)(len * 2 + dash);
+                }
+                update_threshold(q);
+            } else {
+                classify_space(q, (float)L, charEnd);
+            }
+        }
+    } else if ((q->cur_run > 10 * q->dash || q->cur_run >= q->run_cap) && q->key_last == 0) {
+        // A long silence ends the character and the word. Below about 12
+        // WPM ten dashes are longer than the 3-second cap of the run
+        // counter, so reaching the cap counts as well.
+        if (!q->waiting) {
+            q->waiting = 1;
+            q->flags |= CW_FLAG_WORDSPACE | CW_FLAG_EOT;
+            q->wordgap = (float)q->cur_run;
+            *charEnd = 1;
+        }
+    }
+    if (*charEnd) {
+        q->char_start = q->char_end;
+        q->char_end = q->run_r;
+    }
+    return consumed;
+}
+
+// Runs the pattern finder over the runs [from, to) and collects up to two
+// characters; the end of the range counts as a character end.
+static int decode_range(cw_dem_t *q, unsigned from, unsigned to, unsigned char *out, int max)
+{
+    int n = 0;
+    q->run_r = from;
+    q->nelements = 0;
+    q->spike_seen = 0;
+    q->spike_absorb = 0;
+    q->waiting = 0;
+    for (unsigned guard = 0; guard < CW_DEM_RUNS && q->run_r != to && n < max; guard++) {
+        int charEnd = 0;
+        const unsigned save_w = q->run_w;
+        q->run_w = to; // stop the finder at the end of the range
+        cw_dem_partten_finder(q, &charEnd);
+        q->run_w = save_w;
+        if (charEnd && q->nelements)
+            out[n++] = morse_to_char(cw_dem_codegen(q));
+    }
+    if (n < max && q->nelements)
+        out[n++] = morse_to_char(cw_dem_codegen(q));
+    q->run_r = to;
+    return n;
+}
+
+// An unknown character: either a glitch split a space, or a character gap
+// was too short and two characters ran together.
+static void recover_unknown(cw_dem_t *q)
+{
+    const unsigned start = q->char_start, end = q->char_end;
+    const unsigned count = (end + CW_DEM_RUNS - start) % CW_DEM_RUNS;
+    if (count < 2) {
+        cw_dem_putchar(q, 255);
+        return;
+    }
+    // Shortest real mark and the longest inner space.
+    unsigned short_i = end, long_i = end;
+    unsigned short_l = ~0u, long_l = 0;
+    for (unsigned k = 0; k < count; k++) {
+        const unsigned i = (start + k) % CW_DEM_RUNS;
+        const uint32_t e = q->runs[i];
+        const unsigned L = run_len(e);
+        if (run_mark(e)) {
+            if (!cw_dem_isspike(q, L) && L < short_l) {
+                short_l = L;
+                short_i = i;
+            }
+        } else if (k > 0 && k + 1 < count && L > long_l) {
+            long_l = L;
+            long_i = i;
+        }
+    }
+    const unsigned short_k = (short_i + CW_DEM_RUNS - start) % CW_DEM_RUNS;
+    unsigned char out[2];
+    if (short_i != end && short_l < q->dot / 2 && short_k > 0 && short_k + 1 < count) {
+        // Merge the short mark and its neighbouring spaces into one space and
+        // move the earlier runs up by two places.
+        const unsigned prev = (short_i + CW_DEM_RUNS - 1) % CW_DEM_RUNS;
+        const unsigned next = (short_i + 1) % CW_DEM_RUNS;
+        const unsigned L = run_len(q->runs[prev]) + short_l + run_len(q->runs[next]);
+        q->runs[next] = (uint32_t)L << 1;
+        for (unsigned k = short_k - 1; k > 0; k--) {
+            const unsigned dst = (start + k + 1) % CW_DEM_RUNS;
+            const unsigned src = (start + k - 1) % CW_DEM_RUNS;
+            q->runs[dst] = q->runs[src];
+        }
+        const unsigned from = (start + 2) % CW_DEM_RUNS;
+        const int n = decode_range(q, from, end, out, 2);
+        for (int i = 0; i < n; i++)
+            if (out[i] <= 253)
+                cw_dem_putchar(q, out[i]);
+        return;
+    }
+    if (long_i != end) {
+        const float g = q->cgap - 1;
+        const unsigned L = g < 1 ? 1 : (unsigned)g;
+        q->runs[long_i] = (uint32_t)L << 1;
+        const int n = decode_range(q, start, end, out, 2);
+        if (n == 2 && out[0] <= 253 && out[1] <= 253) {
+            cw_dem_putchar(q, out[0]);
+            cw_dem_putchar(q, out[1]);
+            return;
+        }
+    }
+    cw_dem_putchar(q, 255);
+}
+
+static void train_step(cw_dem_t *q)
+{
+    if (!q->training) {
+        q->training = 1;
+        q->train_start = q->train_cur = q->run_r;
+        q->thr = q->dot = q->dash = q->egap = q->cgap = 0;
+        q->wordgap = 0;
+    }
+    const unsigned count = (q->train_cur + CW_DEM_RUNS - q->train_start) % CW_DEM_RUNS;
+    if (count > 97) {
+        q->flags |= CW_FLAG_SYNC;
+        q->training = 0;
+        return;
+    }
+    if (q->train_cur == q->run_w)
+        return;
+    const uint32_t e = q->runs[q->train_cur];
+    const float x = (float)run_len(e);
+    q->train_cur = (q->train_cur + 1) % CW_DEM_RUNS;
+    if (run_len(e) >= q->run_cap)
+        return; // a 3-second run says nothing about the speed
+    if (run_mark(e)) {
+        float &avg = x > q->thr ? q->dash : q->dot;
+        avg = count < 33 ? (x + avg) / 2 : avg + (x - avg) / 4;
+        update_threshold(q);
+    } else if (count > 32 && x <= 3 * q->thr) {
+        // Longer spaces are word gaps (or silence) and stay out of the
+        // character-gap average.
+        float &avg = x > q->thr ? q->cgap : q->egap;
+        avg += (x - avg) / 4;
+    }
+}
+
+static void decode_step(cw_dem_t *q)
+{
+    int charEnd = 0;
+    cw_dem_partten_finder(q, &charEnd);
+    if (!charEnd)
+        return;
+    if (q->nelements == 0) {
+        // A gap with no character before it (the silence ahead of a
+        // transmission) must not put a space after the next character.
+        q->flags &= ~CW_FLAG_WORDSPACE;
+        return;
+    }
+    const unsigned nel = q->nelements;
+    const unsigned char c = morse_to_char(cw_dem_codegen(q));
+    if (c <= 253) {
+        cw_dem_putchar(q, c);
+        cw_dem_putwordspace(q, c);
+        return;
+    }
+    if (nel < CW_DEM_MAX_ELEMENTS) {
+        recover_unknown(q);
+    } else {
+        cw_dem_putchar(q, 255);
+        cw_dem_putwordspace(q, 255);
+    }
+    q->flags &= ~CW_FLAG_SYNC;
+}
+
+
+// Low-pass of the narrow-band detector, one-sided cut-off in Hz: about the
+// bandwidth of a dot at 35 WPM, against the 180 Hz of a 5.5 ms block. The
+// tone must then be set within about 15 Hz (or followed by the host's AFC).
+static const float kCwBandwidth = 25.0f;
+
+static void detector_design(cw_dem_t *q)
+{
+    if (q->decim)
+        firdecim_crcf_destroy((firdecim_crcf)q->decim);
+    const unsigned m = 6;
+    const unsigned len = 2 * q->N * m + 1;
+    float *h = new float[len];
+    liquid_firdes_kaiser(len, kCwBandwidth / q->fs, 60.0f, 0.0f, h);
+    float sum = 0;
+    for (unsigned i = 0; i < len; i++)
+        sum += h[i];
+    firdecim_crcf dq = firdecim_crcf_create(q->N, h, len);
+    // Same scale as the block Goertzel filter: a tone of amplitude A (after
+    // the halving) reads A·N/2; the mixer halves it, so the gain is N.
+    firdecim_crcf_set_scale(dq, (float)q->N / sum);
+    delete[] h;
+    q->decim = dq;
+    q->nco_step = 2 * M_PI * q->tone_used / q->fs;
+}
+
+// Returns the narrow-band level of the block (smoothed) and, through
+// *goertzel, the block Goertzel level used for the level display.
+static float block_energy(cw_dem_t *q, float *goertzel)
+{
+    std::complex<float> z[CW_DEM_BLOCK];
+    for (unsigned i = 0; i < q->N; i++) {
+        Goertzel_Sampling(&q->detector, q->block[i]);
+        z[i] = std::complex<float>(q->block[i] * (float)cos(q->nco_phase), -q->block[i] * (float)sin(q->nco_phase));
+        q->nco_phase += q->nco_step;
+        if (q->nco_phase >= 2 * M_PI)
+            q->nco_phase -= 2 * M_PI;
+    }
+    *goertzel = Goertzel_GetEnergy(&q->detector);
+    std::complex<float> y;
+    firdecim_crcf_execute((firdecim_crcf)q->decim, z, &y);
+    const float e = std::abs(y);
+    q->hist[q->hist_pos++ % 8] = e;
+    // Average over about a third of a dot once the speed is known.
+    int k = (q->flags & CW_FLAG_SYNC) && q->dot > 0 ? (int)(q->dot / 3 + 0.5f) : 1;
+    k = k < 1 ? 1 : k > 8 ? 8 : k;
+    float sum = 0;
+    for (int i = 0; i < k; i++)
+        sum += q->hist[(q->hist_pos - 1 - i) % 8];
+    return sum / k;
+}
+
+static void process_block(cw_dem_t *q)
+{
+    float G;
+    const float E = block_energy(q, &G);
+    float peak = q->peak;
+    peak = G > peak ? G : peak + (G - peak) * 0.002f;
+    q->peak = peak;
+
+    // Automatic threshold a little below halfway between the key-down and
+    // key-up levels, each followed while the key is in that state; new
+    // stronger or weaker signals pull them quickly, and the key-down level
+    // sinks slowly so a fading station is followed. Nothing keys unless the
+    // key-down level stands clear of the key-up level. The configured
+    // threshold remains a lower limit.
+    if (!q->levels_valid) {
+        q->level_hi = q->level_lo = E;
+        q->levels_valid = 1;
+    }
+    const float ahi = 0.05f, alo = 0.02f, mid = 0.45f, gate = 1.5f;
+    if (E > q->level_hi)
+        q->level_hi += (E - q->level_hi) * 0.2f;
+    else if (q->key_state)
+        q->level_hi += (E - q->level_hi) * ahi;
+    else
+        q->level_hi += (q->level_lo - q->level_hi) * 0.001f;
+    if (E < q->level_lo)
+        q->level_lo += (E - q->level_lo) * 0.2f;
+    else if (!q->key_state)
+        q->level_lo += (E - q->level_lo) * alo;
+    const float autothr = q->level_lo + mid * (q->level_hi - q->level_lo);
+    const float thr = autothr > q->threshold ? autothr : (float)q->threshold;
+
+    const float Ew = q->w_new * E + q->w_old * q->prev_energy;
+    // A little hysteresis (a tenth of the level span) keeps noise from
+    // chattering the key in the gaps.
+    const float hthr = thr + (q->key_state ? -0.1f : 0.1f) * (q->level_hi - q->level_lo);
+    const int down = Ew >= hthr && q->level_hi > gate * q->level_lo;
+    q->prev_energy = E;
+
+    if (q->key_pending) {
+        q->key_state = down;
+        q->key_pending = 0;
+    } else if (down != q->key_state) {
+        q->key_pending = 1;
+    }
+    if (q->key_state != q->key_last) {
+        q->runs[q->run_w] = (uint32_t)q->run_count * 2 + (q->key_last ? 1 : 0);
+        q->run_count = 0;
+        q->key_last = q->key_state;
+        q->run_w = (q->run_w + 1) % CW_DEM_RUNS;
+    }
+    if (q->run_count < q->run_cap)
+        q->run_count++;
+    q->cur_run = q->run_count;
+
+    if (!(q->flags & CW_FLAG_SYNC)) {
+        train_step(q);
+        if (!(q->flags & CW_FLAG_SYNC) && q->cur_run < q->run_cap)
+            goto speed;
+    }
+    decode_step(q);
+
+speed:
+    if (q->flags & CW_FLAG_SYNC) {
+        // PARIS: 10 dots, 4 dashes, 9 element gaps, 4 character gaps and a
+        // word gap (a character gap and four element gaps; the character-gap
+        // average no longer includes word gaps).
+        const float P = 10 * q->dot + 4 * q->dash + 13 * q->egap + 5 * q->cgap;
+        if (P > 0) {
+            q->speed_filter = 0.3f * (60000.0f / (P * 1000.0f / q->bps) + 0.5f) + 0.7f * q->speed_filter;
+            q->wpm = (unsigned)q->speed_filter;
+        }
+    } else {
+        q->speed_filter = 0;
+    }
+}
+
+void cw_dem_process(cw_dem_t *q, const float *samples, unsigned n)
+{
+    for (unsigned i = 0; i < n; i++) {
+        const float tone = q->tone_req;
+        if (tone != q->tone_used) {
+            q->tone_used = tone;
+            Goertzel_SetFc(&q->detector, tone, q->N, 1, q->fs);
+            detector_design(q);
+        }
+        q->block[q->sample_idx++] = samples[i] * 0.5f;
+        if (q->sample_idx == q->N) {
+            q->sample_idx = 0;
+            process_block(q);
+        }
+    }
+}

@@ -1,0 +1,932 @@
+// Digital modes: varicode and ITA2 tables, CW tables and word-space rules,
+// character queues, WAV parsing, loopbacks of every modulator through its
+// demodulator (clean, noisy, off frequency), the command-line tool, and
+// cross-checks against minimodem.
+#include "cw_dem.h"
+#include "modem_harness.h"
+#include "varicode.h"
+#include "zmodem_psk.h"
+#include "zmodem_ring.h"
+#include "zmodem_rtty.h"
+#include "zmodem_wav.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <math.h>
+#include <random>
+#include <thread>
+
+static const float kRttyRates[] = {45, 45.45f, 50, 56, 75, 100, 110, 150, 200, 300};
+static const float kRttyShifts[] = {23, 85, 160, 170, 182, 200, 240, 350, 425, 850};
+
+// Tone level over a window, by correlation at frequency f.
+static double toneLevel(const std::vector<float> &y, double f, size_t from, size_t n)
+{
+    double re = 0, im = 0;
+    for (size_t i = from; i < from + n && i < y.size(); i++) {
+        const double ph = 2 * M_PI * f * (double)i / zmh::kRate;
+        re += y[i] * cos(ph);
+        im += y[i] * sin(ph);
+    }
+    return sqrt(re * re + im * im);
+}
+
+// The ITA2 codes in a clean modulator output, read at the known bit timing
+// (32 mark bits of preamble, then 7.5 bits per character).
+static QList<int> rttyCodes(const std::vector<float> &y, float fc, float rate, float shift)
+{
+    QList<int> codes;
+    const double spb = (double)zmh::kRate / rate;
+    const double mark = fc + shift / 2, space = fc - shift / 2;
+    auto bitAt = [&](double centre) {
+        const size_t w = (size_t)(spb / 2);
+        const size_t from = (size_t)(centre - w / 2);
+        return toneLevel(y, mark, from, w) > toneLevel(y, space, from, w) ? 1 : 0;
+    };
+    for (int k = 0;; k++) {
+        const double start = (32 + 7.5 * k) * spb;
+        if (start + 7 * spb > y.size())
+            break;
+        if (bitAt(start + spb / 2) != 0)
+            break; // no start bit: the transmission has ended
+        int code = 0;
+        for (int j = 0; j < 5; j++)
+            code |= bitAt(start + (j + 1.5) * spb) << j;
+        codes.append(code);
+    }
+    return codes;
+}
+
+// Bits of a clean PSK31 modulator output at 1000 Hz: 1 where the carrier
+// keeps its sign from one symbol end to the next.
+static QList<int> pskBits(const std::vector<float> &y)
+{
+    QList<int> bits;
+    float prev = 1;
+    for (size_t i = 511; i < y.size(); i += 512) {
+        const float c = sinf((float)(2 * M_PI * (i % 16) / 16));
+        const float amp = y[i] / c;
+        if (fabsf(amp) < 0.5f)
+            break;
+        const float sign = amp > 0 ? 1 : -1;
+        bits.append(sign == prev ? 1 : 0);
+        prev = sign;
+    }
+    return bits;
+}
+
+static QString toolPath()
+{
+    return QStringLiteral(ZR_BINARY_DIR "/modem/zr450-modem");
+}
+
+// Runs a program to completion (bounded); returns its exit code or -1.
+static int runProcess(const QString &program, const QStringList &args, QByteArray *out = nullptr,
+                      const QByteArray &input = QByteArray(), QByteArray *err = nullptr)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted(5000))
+        return -1;
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return -1;
+    }
+    if (out)
+        *out = p.readAllStandardOutput();
+    if (err)
+        *err = p.readAllStandardError();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+class TestModem : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // The modems log set-up lines; keep the test output readable.
+        qputenv("QT_LOGGING_RULES", "*.debug=false");
+    }
+
+    // ---------------------------------------------------------------- tables
+
+    void varicodeEveryCharacterBothWays()
+    {
+        QSet<uint32_t> seen;
+        for (unsigned c = 0; c < 128; c++) {
+            uint8_t bits[24];
+            const int n = varicode_get_bits_stream(c, bits);
+            QVERIFY2(n >= 3 && n <= 12, qPrintable(QString::number(c)));
+            QCOMPARE(bits[n - 1], uint8_t(0));
+            QCOMPARE(bits[n - 2], uint8_t(0));
+            uint32_t pattern = 0;
+            for (int i = 0; i < n - 2; i++) {
+                // No "00" inside a code: it is the character separator.
+                if (i > 0)
+                    QVERIFY(bits[i] || bits[i - 1]);
+                pattern = (pattern << 1) | bits[i];
+            }
+            QCOMPARE(bits[0], uint8_t(1));
+            QCOMPARE(bits[n - 3], uint8_t(1));
+            QVERIFY(!seen.contains(pattern));
+            seen.insert(pattern);
+            QCOMPARE(varicode_get_ascii(pattern), (int)c);
+            // The decoder's table holds the same code left-justified.
+            QCOMPARE((uint32_t)VARICODE_TABLE[c], pattern << (16 - (n - 2)));
+        }
+        // Known codes of the standard table.
+        QCOMPARE((int)gVaricode_LUT[' '].bits, 0b1);
+        QCOMPARE((int)gVaricode_LUT['e'].bits, 0b11);
+        QCOMPARE((int)gVaricode_LUT['t'].bits, 0b101);
+        QCOMPARE((int)gVaricode_LUT[0].bits, 0b1010101011);
+        QCOMPARE((int)gVaricode_LUT['\n'].bits, 0b11101);
+        QCOMPARE((int)gVaricode_LUT['\r'].bits, 0b11111);
+        // Every code of up to 9 bits is used, 40 of the 55 of 10 bits.
+        int byLen[11] = {};
+        for (unsigned c = 0; c < 128; c++)
+            byLen[gVaricode_LUT[c].len]++;
+        const int expected[11] = {0, 1, 1, 2, 3, 5, 8, 13, 21, 34, 40};
+        for (int i = 0; i < 11; i++)
+            QCOMPARE(byLen[i], expected[i]);
+        uint8_t bits[24];
+        QCOMPARE(varicode_get_bits_stream(128, bits), 8);
+        QCOMPARE(bits[7], uint8_t(1));
+        QCOMPARE(varicode_get_bits_stream(129, bits), 8);
+        QCOMPARE(bits[0], uint8_t(0));
+        QCOMPARE(varicode_get_bits_stream(130, bits), 0);
+        QCOMPARE(varicode_get_ascii(0b100), -1);
+    }
+
+    void ita2Tables()
+    {
+        QCOMPARE(strlen(rtty_letters), size_t(32));
+        QCOMPARE(strlen(rtty_figures), size_t(32));
+        for (int c = 0; c < 128; c++) {
+            const int v = rtty_ascii_to_ita2[c];
+            if (!v)
+                continue;
+            const int code = v & 31;
+            const char back = (v & 0x20) ? rtty_letters[code] : rtty_figures[code];
+            char want = (char)toupper(c);
+            if (c == '\r')
+                want = '\n';     // CR and LF both read as a new line
+            if (c == '\'')
+                want = ',';      // the receive table shows code 5 as ','
+            if (c == 7)
+                want = '#';      // and the bell as '#'
+            QVERIFY2(back == want, qPrintable(QStringLiteral("char %1").arg(c)));
+        }
+        // Letters and space belong to the letters shift; CR and LF to figures.
+        QVERIFY(rtty_ascii_to_ita2['A'] & 0x20);
+        QVERIFY(rtty_ascii_to_ita2['z'] & 0x20);
+        QCOMPARE((int)rtty_ascii_to_ita2[' '], 4 | 0x20);
+        QCOMPARE((int)rtty_ascii_to_ita2['\r'], 8);
+        QCOMPARE((int)rtty_ascii_to_ita2['\n'], 2);
+        QCOMPARE((int)rtty_ascii_to_ita2['*'], 0);
+        QCOMPARE(rtty_letters[27], '^');
+        QCOMPARE(rtty_letters[31], '^');
+    }
+
+    void rttyShiftRulesAndTrailer()
+    {
+        struct Case {
+            QByteArray text;
+            QList<int> codes;
+        };
+        const QList<int> trailer = {8, 8, 8, 8, 8, 4, 4, 4, 4, 0};
+        const QList<Case> cases = {
+            // The first character announces its shift; a figure after
+            // letters costs one FIGS, a space after figures forces LTRS.
+            {"AB1", {31, 3, 25, 27, 23}},
+            {"1 A", {27, 23, 31, 4, 3}},
+            {"A\r\nB", {31, 3, 27, 8, 2, 31, 25}},
+            {"RY", {31, 10, 21}},
+            // No code: code 0 in figures shift; 8-bit: code 0 in letters.
+            {"A*", {31, 3, 27, 0}},
+            {"1\xe9", {27, 23, 31, 0}},
+        };
+        for (const Case &c : cases) {
+            rtty_mod_t *q = rtty_mod_create(16000, 1000, 1024);
+            rtty_mod_post_message(q, c.text.constData(), c.text.size());
+            std::vector<float> y;
+            float buf[512];
+            int blocks = 0;
+            while (!rtty_mod_is_finish(q) && blocks++ < 1000) {
+                rtty_mod_process_block(q, buf, 512);
+                y.insert(y.end(), buf, buf + 512);
+            }
+            QVERIFY(rtty_mod_is_finish(q));
+            QVERIFY(!rtty_mod_is_active(q));
+            QCOMPARE(rtty_mod_get_sent_counter(q), (uint32_t)c.text.size());
+            QCOMPARE(rttyCodes(y, 1000, 45.45f, 170), c.codes + trailer);
+            // It stops right after the trailer's NUL and its stop bits.
+            const double spb = 16000 / 45.45;
+            const double expected = (32 + 7.5 * (c.codes.size() + trailer.size())) * spb;
+            QVERIFY(fabs((double)y.size() - expected) < 512 + 1);
+            rtty_mod_destroy(q);
+        }
+    }
+
+    void rttyForceStopAndRestart()
+    {
+        rtty_mod_t *q = rtty_mod_create(16000, 1000, 1024);
+        const QByteArray text(40, 'E');
+        rtty_mod_post_message(q, text.constData(), text.size());
+        float buf[512];
+        for (int i = 0; i < 60; i++)
+            rtty_mod_process_block(q, buf, 512);
+        rtty_mod_force_stop(q);
+        int blocks = 0;
+        while (!rtty_mod_is_finish(q) && blocks++ < 1000)
+            rtty_mod_process_block(q, buf, 512);
+        QVERIFY(rtty_mod_is_finish(q));
+        QVERIFY(rtty_mod_get_sent_counter(q) < (uint32_t)text.size());
+        // Idle output is silence, and a new message starts again.
+        rtty_mod_process_block(q, buf, 512);
+        QCOMPARE(buf[100], 0.0f);
+        rtty_mod_reset_sent_counter(q);
+        QCOMPARE(rtty_mod_get_sent_counter(q), 0u);
+        rtty_mod_post_message(q, "K", 1);
+        QVERIFY(rtty_mod_is_active(q));
+        QVERIFY(!rtty_mod_is_finish(q));
+        rtty_mod_destroy(q);
+        QVERIFY(calc_iir_q(0, 1) == 1 && calc_iir_q(0.1f, 0) == 1);
+    }
+
+    void rttyRateChangeAppliesNextBlock()
+    {
+        rtty_dem_t *d = rtty_dem_create(16000, 1000, 1024);
+        QCOMPARE(rtty_dem_get_samples_per_bit(d), 352u);
+        rtty_dem_set_rate(d, 300);
+        QCOMPARE(rtty_dem_get_samples_per_bit(d), 352u);
+        float silence[1024] = {};
+        rtty_dem_process_block(d, silence, 1024);
+        QCOMPARE(rtty_dem_get_samples_per_bit(d), 53u);
+        rtty_dem_destroy(d);
+
+        // The modulator: the same text is far shorter when the rate changes
+        // after the first block.
+        auto length = [](bool change) {
+            rtty_mod_t *q = rtty_mod_create(16000, 1000, 1024);
+            rtty_mod_post_message(q, "RYRYRYRY", 8);
+            float buf[512];
+            size_t n = 0;
+            while (!rtty_mod_is_finish(q) && n < 16000 * 60) {
+                rtty_mod_process_block(q, buf, 512);
+                n += 512;
+                if (change && n == 512)
+                    rtty_mod_set_speed(q, 300);
+            }
+            rtty_mod_destroy(q);
+            return n;
+        };
+        QVERIFY(length(true) * 4 < length(false));
+    }
+
+    void cwTables()
+    {
+        QCOMPARE(morse_to_char(1), (unsigned char)' ');
+        QCOMPARE(morse_to_char(43690), (unsigned char)127);  // eight dots
+        QCOMPARE(morse_to_char(0), (unsigned char)254);
+        QCOMPARE(morse_to_char(0xABCDE), (unsigned char)255);
+        QCOMPARE(morse_to_char(2), (unsigned char)'E');
+        QCOMPARE(morse_to_char(3), (unsigned char)'T');
+        QCOMPARE(morse_to_char(11), (unsigned char)'A');
+        QCOMPARE(morse_to_char(14), (unsigned char)'N');
+        QCOMPARE(morse_to_char(1023), (unsigned char)'0');
+        const struct {
+            uint32_t code;
+            char c;
+        } signs[] = {{187, '^'}, {750, '+'}, {746, '&'}, {61114, '{'}, {955, '}'},
+                     {958, '('}, {3775, '%'}, {2747, '>'}, {686, '~'}};
+        for (const auto &s : signs)
+            QCOMPARE(morse_to_char(s.code), (unsigned char)s.c);
+        // Every character of the table comes back through its code, and the
+        // codes are unique across both tables.
+        QSet<uint32_t> codes;
+        for (int i = 0; i < 47; i++) {
+            QVERIFY(!codes.contains(cw_char_codes[i]));
+            codes.insert(cw_char_codes[i]);
+            QCOMPARE(morse_to_char(cw_char_codes[i]), (unsigned char)cw_char_chars[i]);
+        }
+        for (int i = 0; i < 10; i++) {
+            QVERIFY(!codes.contains(cw_sign_codes[i]));
+            codes.insert(cw_sign_codes[i]);
+        }
+        for (const char *p = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,?'/-=:\"@"; *p; p++)
+            QCOMPARE(morse_to_char(morse_char_to_code(*p)), (unsigned char)*p);
+        QCOMPARE(morse_char_to_code('q'), morse_char_to_code('Q'));
+        QCOMPARE(morse_char_to_code('#'), 0u);
+    }
+
+    void cwWordSpaceAfterIAndK()
+    {
+        cw_dem_t *q = cw_dem_create(16000, 800);
+        // A trained decoder at 20 WPM: dot 11 blocks, character gap 33.
+        q->flags |= CW_FLAG_SYNC;
+        q->dot = 11;
+        q->dash = 33;
+        q->thr = (q->dash + q->dot / 4) / 2;
+        q->cgap = 33;
+        auto spaceAfter = [&](char c, float gap) {
+            q->flags |= CW_FLAG_WORDSPACE;
+            q->wordgap = gap;
+            cw_dem_putwordspace(q, (unsigned char)c);
+            char out;
+            const bool space = cw_dem_getchar(q, &out) == 1;
+            if (space)
+                Q_ASSERT(out == ' ');
+            return space;
+        };
+        // A gap of 6 dots is a word space after K but not after I (and the
+        // other letters that often begin longer characters); 8 dots is one
+        // after either.
+        QVERIFY(spaceAfter('K', 66));
+        QVERIFY(!spaceAfter('I', 66));
+        QVERIFY(!spaceAfter('V', 66));
+        QVERIFY(spaceAfter('I', 88));
+        QVERIFY(spaceAfter('Z', 88));
+        // Without a pending word space nothing is added.
+        q->flags &= ~CW_FLAG_WORDSPACE;
+        cw_dem_putwordspace(q, 'K');
+        char out;
+        QCOMPARE(cw_dem_getchar(q, &out), 0);
+        cw_dem_destroy(q);
+    }
+
+    void cwSteadyToneIsOneCappedRun()
+    {
+        cw_dem_t *q = cw_dem_create(16000, 800);
+        std::vector<float> x(16000 * 5, 0.0f);
+        for (size_t i = 8000; i < 8000 + 16000 * 4; i++)
+            x[i] = 8000 * sinf((float)(2 * M_PI * 800 * (double)i / 16000));
+        cw_dem_process(q, x.data(), (unsigned)x.size());
+        // Lead silence, then the tone capped at 3 s of blocks.
+        QVERIFY(q->run_w >= 2);
+        const uint32_t e = q->runs[1];
+        QCOMPARE(e & 1, 1u);
+        QCOMPARE(e >> 1, (uint32_t)(3 * 16000 / 88));
+        QVERIFY(cw_dem_get_rssi(q) > 50);
+        cw_dem_destroy(q);
+    }
+
+    void cwThresholdAndInit()
+    {
+        cw_dem_t *q = cw_dem_create(16000, 800);
+        cw_dem_set_threshold(q, -5);
+        QCOMPARE((float)q->threshold, 1000.0f);
+        cw_dem_set_threshold(q, 30);
+        QCOMPARE((float)q->threshold, 15000.0f);
+        cw_dem_set_threshold(q, 101);
+        QCOMPARE((float)q->threshold, 50000.0f);
+        q->flags |= CW_FLAG_SYNC;
+        cw_dem_init(q);
+        QVERIFY(!(q->flags & CW_FLAG_SYNC));
+        QCOMPARE(cw_dem_set_cwtone(q, 650), 650.0f);
+        QCOMPARE(cw_dem_get_wpm(q), 20u);
+        cw_dem_destroy(q);
+        Goertzel g;
+        Goertzel_SetFc(&g, 800, 88, 1, 16000);
+        QCOMPARE(g.k, 4); // 727 Hz bin
+    }
+
+    // ------------------------------------------------------------- queues
+
+    void queueOverwritesOldest()
+    {
+        ZModemRing<100> r;
+        for (int i = 0; i < 150; i++)
+            r.put((char)i);
+        QCOMPARE(r.size(), 99u);
+        char c;
+        for (int i = 51; i < 150; i++) {
+            QCOMPARE(r.get(&c), 1);
+            QCOMPARE((int)(unsigned char)c, i);
+        }
+        QCOMPARE(r.get(&c), 0);
+
+        // The same through a decoder's own queue.
+        cw_dem_t *q = cw_dem_create(16000, 800);
+        for (int i = 0; i < 120; i++)
+            cw_dem_putchar(q, (unsigned char)('A' + i % 26));
+        int n = 0;
+        char first = 0;
+        while (cw_dem_getchar(q, &c))
+            if (n++ == 0)
+                first = c;
+        QCOMPARE(n, 99);
+        QCOMPARE(first, (char)('A' + 21 % 26));
+        cw_dem_destroy(q);
+    }
+
+    void queueConcurrentReaderWriter()
+    {
+        // One writer and one reader, as demodulator thread and dialog: the
+        // reader sees the written sequence in order, with gaps only where the
+        // writer overwrote unread characters.
+        ZModemRing<16> r;
+        const int total = 200000;
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            for (int i = 0; i < total; i++)
+                r.put((char)(i & 0x7f));
+            done = true;
+        });
+        int last = -1, got = 0;
+        bool ordered = true;
+        char c;
+        while (!done || r.size()) {
+            if (!r.get(&c))
+                continue;
+            const int v = c;
+            if (last >= 0 && v == last)
+                ordered = false; // a duplicate cannot happen
+            last = v;
+            got++;
+        }
+        writer.join();
+        QVERIFY(ordered);
+        QVERIFY(got > 0 && got <= total);
+    }
+
+    void modulatorsTakeTextFromAnotherThread()
+    {
+        // The dialog posts text from its thread while the modulator thread
+        // runs: every character is sent exactly once, whether it arrives
+        // while the modulator is idle, sending or in its trailer.
+        const int messages = 12;
+        const QByteArray word = "RYRY ";
+        rtty_mod_t *r = rtty_mod_create(16000, 1000, 1024);
+        rtty_mod_set_speed(r, 300);
+        ZModemPSKMod p(nullptr, 16000, 1000);
+        p.m_rateIndex = 2;
+        std::atomic<bool> posted{false};
+        std::thread worker([&] {
+            float buf[512];
+            for (int guard = 0; guard < 200000; guard++) {
+                rtty_mod_process_block(r, buf, 512);
+                p.exec(buf, 512);
+                if (posted && rtty_mod_is_finish(r) && p.isFinished())
+                    break;
+            }
+        });
+        for (int m = 0; m < messages; m++) {
+            rtty_mod_post_message(r, word.constData(), word.size());
+            p.slot_modMsgReceiver(QString::fromLatin1(word));
+            std::this_thread::sleep_for(std::chrono::microseconds(300 * (m % 4)));
+        }
+        posted = true;
+        worker.join();
+        QCOMPARE(rtty_mod_get_sent_counter(r), (uint32_t)(messages * word.size()));
+        QCOMPARE(p.sentCounter(), messages * word.size());
+        rtty_mod_destroy(r);
+    }
+
+    // ----------------------------------------------------------------- WAV
+
+    void wavParsing()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("t.wav");
+        std::vector<int16_t> pcm = {0, 1000, -1000, 32767, -32768};
+        QCOMPARE(zwav_write(path, pcm, 16000), 0);
+        std::vector<float> x;
+        zwav_info_t info;
+        QString err;
+        QCOMPARE(zwav_read(path, &x, &info, &err), 0);
+        QCOMPARE(info.rate, 16000);
+        QCOMPARE(info.channels, 1);
+        QCOMPARE((int)x.size(), 5);
+        QCOMPARE(x[3], 32767.0f);
+        QCOMPARE(x[4], -32768.0f);
+
+        // Stereo: the left channel.
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray img = f.readAll();
+        f.close();
+        QByteArray st = img.left(44);
+        st[22] = 2;               // channels
+        const QByteArray frames = QByteArray::fromHex("1000f0ff2000e0ff");
+        st.replace(40, 4, QByteArray::fromHex("08000000"));
+        st.append(frames);
+        QCOMPARE(zwav_parse(st, &x, &info, &err), 0);
+        QCOMPARE(info.channels, 2);
+        QCOMPARE((int)x.size(), 2);
+        QCOMPARE(x[0], 16.0f);
+        QCOMPARE(x[1], 32.0f);
+
+        // 8-bit and float files are refused with a reason.
+        QByteArray bad = img;
+        bad[34] = 8;
+        QCOMPARE(zwav_parse(bad, &x, &info, &err), -95);
+        QVERIFY(err.contains("16-bit"));
+        bad = img;
+        bad[20] = 3;
+        QCOMPARE(zwav_parse(bad, &x, &info, &err), -95);
+        QCOMPARE(zwav_parse(QByteArray("RIFF"), &x, &info, &err), -22);
+        QCOMPARE(zwav_read(dir.filePath("missing.wav"), &x, &info, &err), -2);
+    }
+
+    void wavParserFuzz()
+    {
+        // Random and mutated images never crash, and a parsed file never
+        // yields more samples than its bytes hold.
+        std::mt19937 rng(1234);
+        std::vector<int16_t> pcm(300, 77);
+        QTemporaryDir dir;
+        QCOMPARE(zwav_write(dir.filePath("a.wav"), pcm, 16000), 0);
+        QFile f(dir.filePath("a.wav"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray good = f.readAll();
+        for (int round = 0; round < 20000; round++) {
+            QByteArray img = good;
+            if (round % 5 == 0) {
+                img = QByteArray(rng() % 200, 0);
+                for (char &ch : img)
+                    ch = (char)rng();
+                if (round % 10 == 0)
+                    img.replace(0, 12, "RIFF\0\0\0\0WAVE");
+            } else {
+                const int edits = 1 + rng() % 6;
+                for (int e = 0; e < edits; e++)
+                    img[(int)(rng() % 60)] = (char)rng();
+                if (rng() % 3 == 0)
+                    img.truncate((int)(rng() % img.size()));
+            }
+            std::vector<float> x;
+            zwav_info_t info = {0, 0, 0};
+            QString err;
+            const int rc = zwav_parse(img, &x, &info, &err);
+            if (rc == 0)
+                QVERIFY((size_t)img.size() >= x.size() * 2);
+            else
+                QVERIFY(!err.isEmpty());
+        }
+    }
+
+    // ------------------------------------------------------------ loopbacks
+
+    void rttyLoopbackEveryRateAndShift()
+    {
+        // Pairs with a modulation index (shift / rate) below 0.4 cannot be
+        // told apart by tone filters at all: 23 Hz at 75 baud and up, 85 Hz
+        // at 300 baud. The noisy case needs 0.5 (which also leaves out 23 Hz
+        // at 50 and 56 baud and 85 Hz at 200 baud), the off-frequency case
+        // 0.7 (leaving out 23 Hz at 45 and 45.45 baud and 85 Hz at 150
+        // baud): filters narrower than the baud rate are needed to tell such
+        // close tones apart, and they cannot be off tune.
+        const QByteArray text = "RYRY THE QUICK BROWN FOX 1234";
+        const QByteArray core = "THE QUICK BROWN FOX 1234";
+        QStringList failures, skipped;
+        int checked = 0;
+        for (float rate : kRttyRates) {
+            for (float shift : kRttyShifts) {
+                const float h = shift / rate;
+                const QString pair = QStringLiteral("%1 Bd/%2 Hz").arg(rate).arg(shift);
+                if (h < 0.4f) {
+                    skipped << pair;
+                    continue;
+                }
+                const float fc = shift > 600 ? 1500 : 1000;
+                zmh::Window w;
+                w.from = zmh::kRate / 2;
+                // Clean: exactly the text, then the trailer.
+                std::vector<float> s = zmh::rtty_signal(text, fc, rate, shift);
+                w.to = w.from + s.size();
+                QByteArray got = zmh::decode_rtty(zmh::channel(s, 200, 0, 1), fc, rate, shift, w);
+                if (zmh::normalise(got) != text)
+                    failures << pair + " clean: " + got;
+                checked++;
+                if (h < 0.5f)
+                    continue;
+                // White noise at +10 dB in 3 kHz.
+                got = zmh::decode_rtty(zmh::channel(s, 10, 2000, 2), fc, rate, shift, w);
+                if (!zmh::normalise(got).contains(core))
+                    failures << pair + " noise: " + got;
+                if (h < 0.7f)
+                    continue;
+                // Off frequency by a tenth of the shift (at most 10 Hz), both ways.
+                const float off = std::min(10.0f, shift / 10);
+                for (float o : {off, -off}) {
+                    s = zmh::rtty_signal(text, fc + o, rate, shift);
+                    got = zmh::decode_rtty(zmh::channel(s, 20, 2000, 3), fc, rate, shift, w);
+                    if (!zmh::normalise(got).contains(core))
+                        failures << pair + QStringLiteral(" offset %1: ").arg(o) + got;
+                }
+                checked++;
+            }
+        }
+        qInfo("RTTY pairs not separable (shift/rate < 0.4): %s", qPrintable(skipped.join(", ")));
+        QCOMPARE(skipped.size(), 7);
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join("\n")));
+        QVERIFY(checked > 150);
+    }
+
+    void pskLoopback_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<double>("snr");
+        QTest::addColumn<double>("offset");
+        const double noisy[3] = {-3, 0, 3};
+        for (int r = 0; r < 3; r++) {
+            const char *name[3] = {"PSK31", "PSK63", "PSK125"};
+            QTest::addRow("%s clean", name[r]) << r << 200.0 << 0.0;
+            QTest::addRow("%s noise", name[r]) << r << noisy[r] << 0.0;
+            QTest::addRow("%s +40 Hz", name[r]) << r << noisy[r] + 6 << 40.0;
+            QTest::addRow("%s -40 Hz", name[r]) << r << noisy[r] + 6 << -40.0;
+        }
+    }
+
+    void pskLoopback()
+    {
+        QFETCH(int, rate);
+        QFETCH(double, snr);
+        QFETCH(double, offset);
+        const QByteArray text = "cq cq de zr450 The Quick Brown Fox 73";
+        const std::vector<float> s = zmh::psk_signal(QString::fromLatin1(text), 1000 + offset, rate);
+        zmh::Window w;
+        w.from = zmh::kRate / 2;
+        w.to = w.from + s.size();
+        float freq = 0;
+        int quality = 0;
+        const QByteArray got = zmh::decode_psk(zmh::channel(s, snr, 2000, 11), 1000, rate, true,
+                                               &freq, &quality, w);
+        if (snr > 100)
+            QCOMPARE(got, text);
+        else
+            QVERIFY2(got.contains(text.mid(5)), got.constData());
+        // The AFC has followed the signal.
+        QVERIFY2(fabs(freq - (1000 + offset)) < 2, qPrintable(QString::number(freq)));
+        QVERIFY(quality >= 30);
+    }
+
+    void pskEveryCharacter()
+    {
+        QByteArray text;
+        for (int c = 1; c < 128; c++)
+            text.append((char)c);
+        const std::vector<float> s = zmh::psk_signal(QString::fromLatin1(text), 1000, 2);
+        const QByteArray got = zmh::decode_psk(zmh::channel(s, 200, 0, 1), 1000, 2, true);
+        QCOMPARE(got, text);
+    }
+
+    void pskModulatorBitsOfE()
+    {
+        ZModemPSKMod m(nullptr, 16000, 1000);
+        QSignalSpy sent(&m, &ZModemPSKMod::sig_txCharCount);
+        m.slot_modMsgReceiver("e");
+        std::vector<float> y;
+        float buf[512];
+        while (!m.isFinished() && y.size() < 16000 * 10) {
+            m.exec(buf, 512);
+            y.insert(y.end(), buf, buf + 512);
+        }
+        QVERIFY(m.isFinished());
+        QCOMPARE(sent.count(), 1);
+        QCOMPARE(m.sentCounter(), 1);
+        const QList<int> bits = pskBits(y);
+        QVERIFY(bits.size() >= 84 + 40);
+        for (int i = 0; i < 80; i++)
+            QCOMPARE(bits[i], 0);
+        QCOMPARE(bits.mid(80, 4), QList<int>({1, 1, 0, 0}));
+        // Then 1.5 s of steady carrier.
+        QCOMPARE(bits.mid(84, 40), QList<int>() << QVector<int>(40, 1).toList());
+        QCOMPARE((int)y.size() / 512 * 512, (int)y.size());
+        QVERIFY(fabs((double)y.size() - (84 * 512 + 24000)) <= 512);
+        // Finished: silence.
+        m.exec(buf, 512);
+        QCOMPARE(buf[3], 0.0f);
+    }
+
+    void pskStopEndsAfterCurrentCharacter()
+    {
+        ZModemPSKMod m(nullptr, 16000, 1000);
+        m.slot_modMsgReceiver(QString(50, 'x'));
+        float buf[512];
+        for (int i = 0; i < 120; i++) // past the preamble, into the text
+            m.exec(buf, 512);
+        const int before = m.sentCounter();
+        QVERIFY(before >= 1);
+        m.slot_modStop();
+        int n = 0;
+        while (!m.isFinished() && n++ < 1000)
+            m.exec(buf, 512);
+        QVERIFY(m.isFinished());
+        QCOMPARE(m.sentCounter(), before);
+        m.resetSentCounter();
+        QCOMPARE(m.sentCounter(), 0);
+    }
+
+    void pskSquelchIdleAndCarrier()
+    {
+        // Reversals (the preamble) read as quality 75 and open the squelch;
+        // the steady carrier that follows closes it.
+        ZModemPSKMod m(nullptr, 16000, 1000);
+        m.slot_modMsgReceiver(QString());
+        std::vector<float> y;
+        float buf[512];
+        while (!m.isFinished() && y.size() < 16000 * 10) {
+            m.exec(buf, 512);
+            y.insert(y.end(), buf, buf + 512);
+        }
+        const std::vector<float> x = zmh::channel(y, 200, 0, 1, 0, 0);
+        ZModemPSKDem d(nullptr, 16000, 1000);
+        const size_t preamble = 80 * 512;
+        bool openInPreamble = false;
+        int q = 0;
+        for (size_t i = 0; i + 1024 <= x.size(); i += 1024) {
+            d.exec(const_cast<float *>(&x[i]), 1024);
+            if (i + 1024 < preamble && d.squelchOpen()) {
+                openInPreamble = true;
+                q = d.quality();
+            }
+        }
+        QVERIFY(openInPreamble);
+        QCOMPARE(q, 75);
+        QVERIFY(!d.squelchOpen());
+        QCOMPARE(d.quality(), 0);
+        QCOMPARE(ZModemPSKDem::instances(), 1);
+    }
+
+    void pskAfcWindowEdge()
+    {
+        // 60 Hz off: the AFC stops at the edge of its ±50 Hz window.
+        const std::vector<float> s = zmh::psk_signal("ryryryryryryryry", 1060, 0);
+        float freq = 0;
+        zmh::decode_psk(zmh::channel(s, 200, 0, 1), 1000, 0, true, &freq);
+        QVERIFY2(fabs(freq - 1050) < 0.5, qPrintable(QString::number(freq)));
+        // And with AFC off it stays where it was set.
+        zmh::decode_psk(zmh::channel(s, 200, 0, 1), 1000, 0, false, &freq);
+        QVERIFY(fabs(freq - 1000) < 0.01);
+    }
+
+    void pskRateChangeDropsOneBlock()
+    {
+        ZModemPSKDem d(nullptr, 16000, 1000);
+        QSignalSpy rssi(&d, &ZModemPSKDem::sig_demRSSI);
+        std::vector<float> x(1024, 100.0f);
+        d.exec(x.data(), 1024);
+        QCOMPARE(rssi.count(), 1);
+        d.m_rateIndex = 2;
+        d.exec(x.data(), 1024); // applies the rate, drops the block
+        QCOMPARE(rssi.count(), 1);
+        d.exec(x.data(), 1024);
+        QCOMPARE(rssi.count(), 2);
+        // An invalid rate keeps the old one.
+        d.m_rateIndex = 7;
+        d.exec(x.data(), 1024);
+        QCOMPARE(d.m_rateIndex.load(), 2);
+    }
+
+    void cwLoopback_data()
+    {
+        QTest::addColumn<double>("wpm");
+        QTest::addColumn<double>("snr");
+        QTest::addRow("10 WPM") << 10.0 << 200.0;
+        QTest::addRow("20 WPM") << 20.0 << 200.0;
+        QTest::addRow("35 WPM") << 35.0 << 200.0;
+        QTest::addRow("20 WPM noise") << 20.0 << 0.0;
+        QTest::addRow("35 WPM noise") << 35.0 << 3.0;
+    }
+
+    void cwLoopback()
+    {
+        // Training takes the first 97 runs (about 20 characters); the text
+        // is then decoded from its start.
+        QFETCH(double, wpm);
+        QFETCH(double, snr);
+        const QByteArray text = "CQ CQ DE ZR450 ZR450 TEST THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 599 73 K";
+        const std::vector<float> s = zmh::cw_signal(text, (float)wpm, 800);
+        zmh::Window w;
+        w.from = zmh::kRate / 2;
+        w.to = w.from + s.size() + (size_t)(35 * 1.2 / wpm * zmh::kRate);
+        unsigned speed = 0;
+        const QByteArray got = zmh::decode_cw(zmh::channel(s, snr, 2000, 5, 0.5, 5), 800, &speed, w);
+        if (snr > 100)
+            QCOMPARE(zmh::normalise(got), text);
+        else
+            QVERIFY2(zmh::cer(text, got) < 0.05, got.constData());
+        QVERIFY2(fabs(speed - wpm) <= 0.1 * wpm + 1, qPrintable(QString::number(speed)));
+    }
+
+    void cwOffTune()
+    {
+        // The detector tolerates a tone 15 Hz from the set pitch.
+        const QByteArray text = "CQ CQ DE ZR450 ZR450 TEST THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG";
+        for (float off : {15.0f, -15.0f}) {
+            const std::vector<float> s = zmh::cw_signal(text, 25, 800 + off);
+            const QByteArray got = zmh::decode_cw(zmh::channel(s, 6, 2000, 9, 0.5, 5), 800);
+            QVERIFY2(zmh::cer(text, got) < 0.03, got.constData());
+        }
+    }
+
+    void cwNothingBeforeTraining()
+    {
+        // Continuous sending: no character comes out before 97 runs have
+        // trained the decoder.
+        const QByteArray text = "PARIS PARIS PARIS PARIS PARIS PARIS PARIS PARIS";
+        const std::vector<float> s = zmh::cw_signal(text, 20, 800);
+        const std::vector<float> x = zmh::channel(s, 200, 0, 1, 0.5, 0);
+        cw_dem_t *q = cw_dem_create(16000, 800);
+        char c;
+        for (size_t i = 0; i + 1024 <= x.size(); i += 1024) {
+            const unsigned before = (q->run_w + CW_DEM_RUNS - q->train_start) % CW_DEM_RUNS;
+            cw_dem_process(q, &x[i], 1024);
+            if (!(q->flags & CW_FLAG_SYNC)) {
+                QVERIFY(before <= 99);
+                QCOMPARE(cw_dem_getchar(q, &c), 0);
+            }
+        }
+        QVERIFY(q->flags & CW_FLAG_SYNC);
+        cw_dem_destroy(q);
+    }
+
+    // --------------------------------------------------------- command line
+
+    void toolRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString wav = dir.filePath("x.wav");
+        const QString text = "CQ CQ DE ZR450 TEST 123";
+        const QList<QStringList> modes = {
+            {"--mode", "rtty", "--rate", "75", "--shift", "850", "--fc", "1500"},
+            {"--mode", "bpsk", "--psk63", "--fc", "1200"},
+            {"--mode", "cw", "--wpm", "25", "--fc", "700"},
+        };
+        for (const QStringList &m : modes) {
+            QStringList enc = QStringList{"encode"} + m;
+            enc << "--text" << (m[1] == "cw" ? QString(text + " ").repeated(4) : text) << wav;
+            QCOMPARE(runProcess(toolPath(), enc), 0);
+            QStringList dec = QStringList{"decode"} + m;
+            dec.removeAll("--wpm");
+            dec.removeAll("25");
+            dec << wav;
+            QByteArray out;
+            QCOMPARE(runProcess(toolPath(), dec, &out), 0);
+            QVERIFY2(zmh::normalise(out).contains(text.toLatin1()), out.constData());
+        }
+    }
+
+    void toolRejectsOtherRatesAndBadArguments()
+    {
+        QTemporaryDir dir;
+        const QString wav = dir.filePath("8k.wav");
+        QCOMPARE(zwav_write(wav, std::vector<int16_t>(800, 0), 8000), 0);
+        QByteArray err;
+        QCOMPARE(runProcess(toolPath(), {"decode", "--mode", "rtty", wav}, nullptr, QByteArray(), &err), 2);
+        QVERIFY2(err.contains("16000"), err.constData());
+        QCOMPARE(runProcess(toolPath(), {"decode", "--mode", "fax", wav}), 1);
+        QCOMPARE(runProcess(toolPath(), {"encode", "--mode", "rtty", wav}), 1);
+        QCOMPARE(runProcess(toolPath(), {"decode", "--mode", "cw", "--fc", "x", wav}), 1);
+        QCOMPARE(runProcess(toolPath(), {"decode", "--mode", "cw", dir.filePath("none.wav")}), 2);
+    }
+
+    // ------------------------------------------------------------ minimodem
+
+    void minimodemCrossCheck()
+    {
+        const QString mm = QStandardPaths::findExecutable("minimodem");
+        if (mm.isEmpty())
+            QSKIP("minimodem is not installed (Debian package minimodem)");
+        QTemporaryDir dir;
+        const QByteArray text = "RYRY CQ CQ DE ZR450 THE QUICK BROWN FOX 0123456789";
+
+        // minimodem's RTTY (45.45 baud, 1.5 stop bits) around 1500 Hz.
+        const QString theirs = dir.filePath("mm.wav");
+        QCOMPARE(runProcess(mm, {"--tx", "rtty", "-R", "16000", "-f", theirs}, nullptr, text + "\n"), 0);
+        std::vector<float> x;
+        zwav_info_t info;
+        QString err;
+        QCOMPARE(zwav_read(theirs, &x, &info, &err), 0);
+        QCOMPARE(info.rate, 16000);
+        // Its idle lead-in is the mark tone: 1585 Hz, the upper tone, as here.
+        QVERIFY(toneLevel(x, 1585, 1000, 2000) > 5 * toneLevel(x, 1415, 1000, 2000));
+        QByteArray out;
+        QCOMPARE(runProcess(toolPath(), {"decode", "--mode", "rtty", "--fc", "1500", theirs}, &out), 0);
+        QVERIFY2(zmh::normalise(out).contains(text), out.constData());
+
+        // Ours, decoded by minimodem, at its default tones and at 1000 Hz.
+        const QString ours = dir.filePath("zr.wav");
+        QCOMPARE(runProcess(toolPath(), {"encode", "--mode", "rtty", "--fc", "1500", "--text",
+                                         QString::fromLatin1(text), ours}), 0);
+        QCOMPARE(runProcess(mm, {"--rx", "rtty", "-q", "-R", "16000", "-f", ours}, &out), 0);
+        QVERIFY2(zmh::normalise(out).contains(text), out.constData());
+        QCOMPARE(runProcess(toolPath(), {"encode", "--mode", "rtty", "--text", QString::fromLatin1(text), ours}), 0);
+        QCOMPARE(runProcess(mm, {"--rx", "rtty", "-q", "-R", "16000", "-M", "1085", "-S", "915", "-f", ours}, &out), 0);
+        QVERIFY2(zmh::normalise(out).contains(text), out.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModem)
+#include "test_modem.moc"
