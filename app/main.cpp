@@ -58,6 +58,9 @@ int main(int argc, char *argv[])
     {
         MainWidget w;
         w.show();
+        // Front-panel events go to the active window; without a window
+        // manager (a bare X display) nothing else activates it.
+        w.activateWindow();
         rc = app.exec();
     }
     return rc;

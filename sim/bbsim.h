@@ -9,6 +9,7 @@
 
 class BbBoard;
 class BbI2c;
+class BbInput;
 class BbUart;
 class QLocalServer;
 class QLocalSocket;
@@ -41,12 +42,22 @@ private:
     bool layoutTree();
     void writeIfMissing(const QString &rel, const QByteArray &content);
     QString cmdStatus(const QStringList &args);
+    // Front-panel input, supply and battery (bbsim_input.cpp).
+    QString cmdKey(const QStringList &args);
+    QString cmdDial(const QStringList &args);
+    QString cmdKnob(const QStringList &args);
+    QString cmdMfk(const QStringList &args);
+    QString cmdMic(const QStringList &args);
+    QString cmdSupply(const QStringList &args);
+    QString cmdBattery(const QStringList &args);
+    QString turn(int device, const QStringList &args);
 
     QString m_root;
     int m_baud = 1152000;
     std::unique_ptr<BbBoard> m_board;
     std::unique_ptr<BbUart> m_uart;
     BbI2c *m_i2c = nullptr;
+    BbInput *m_input = nullptr;
     QLocalServer *m_control = nullptr;
 };
 
