@@ -425,6 +425,8 @@ void CivDevice::receive(const uint8_t *data, int len)
 void CivDevice::processFrame(const QByteArray &f)
 {
     const int n = f.size();
+    if (!m_admin)
+        return; // no store (the radio link failed): nothing to answer from
     if (n < 2) {
         // No source address to answer to.
         qCDebug(logCivDevice) << "civ frame without source address ignored, size =" << n;

@@ -150,7 +150,7 @@ void CivDevice::openBluetooth()
     }
     m_btFd = fd;
     m_btEmpty = 0;
-    qCInfo(logCivDevice) << "rfcomm opened, fd =" << fd;
+    qCDebug(logCivDevice) << "rfcomm opened, fd =" << fd;
 }
 
 void CivDevice::closeBluetooth()
@@ -248,7 +248,7 @@ void CivDevice::start()
                 receive(m_btBuf, r);
                 m_btEmpty = 0;
             } else if (++m_btEmpty >= kBtSilentPasses) {
-                qCInfo(logCivDevice) << "rfcomm silent, closed";
+                qCDebug(logCivDevice) << "rfcomm silent, closed";
                 closeBluetooth();
                 m_btRetry = 1; // the next try in about a second
             }

@@ -1104,9 +1104,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(zradio_comm_valid(), uint8_t(1), 10000);
         auto *admin = new CivDeviceAdmin(nullptr);
         QList<int> pttRequests;
+        // What the main window does with a transmit request.
         connect(admin->device(), &CivDevice::sig_setTrxStatus, this, [&](int32_t flag) {
             pttRequests << flag;
-            radio->civPtt.store(uint8_t(flag & 0xFF));
+            zradio_set_civptt(uint8_t(flag & 0xFF));
         });
         admin->device()->setParams(store, "/dev/ttyS2", B19200);
         emit admin->start();
@@ -1120,8 +1121,11 @@ private slots:
                                          "cache_timeout=0" } + cmds);
             QElapsedTimer t;
             t.start();
-            while (p.state() != QProcess::NotRunning && t.elapsed() < 30000)
+            // The window's update tick: the settings go to the board.
+            while (p.state() != QProcess::NotRunning && t.elapsed() < 30000) {
                 QTest::qWait(20);
+                zradio_update_params();
+            }
             if (p.state() != QProcess::NotRunning) {
                 p.kill();
                 p.waitForFinished(1000);
@@ -1173,13 +1177,22 @@ private slots:
             QCOMPARE(store->paramItem("wparam", "sple").value.toInt(), 0);
             QCOMPARE(store->paramItem("wparam", "txpwr").value.toFloat(), 2.0f);
 
-            // The transmit request reaches the radio link.
+            // The transmit request reaches the radio link, the board
+            // transmits and the CAT program reads it back.
             QTRY_VERIFY_WITH_TIMEOUT(pttRequests.contains(1), 3000);
             QCOMPARE(int(radio->civPtt.load()), 1);
-            QVERIFY(simControl(root.path(), "status").startsWith("ok "));
-            QCOMPARE(run(port, { "T", "0" }), QStringList());
+            auto txReported = [&]() {
+                zradio_update_params();
+                return simControl(root.path(), "status").contains(" tx=1 ");
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(txReported(), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(int(store->trxState.load()), 1, 3000);
+            QCOMPARE(run(port, { "t", "T", "0" }), QStringList{ "1" });
             QTRY_COMPARE_WITH_TIMEOUT(pttRequests.last(), 0, 3000);
             QCOMPARE(int(radio->civPtt.load()), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!txReported(), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(int(store->trxState.load()), 0, 3000);
+            QCOMPARE(run(port, { "t" }), QStringList{ "0" });
         }
 
         delete admin;
