@@ -311,6 +311,13 @@ bool CivDevice::setChecked(const QString &group, const QString &key, qint64 valu
     return true;
 }
 
+void CivDevice::setClamped(const QString &key, int value)
+{
+    const zparam_item_t it = m_admin->paramItem(W, key);
+    if (it.name == key)
+        m_admin->setParamItem(W, key, qBound(truncInt(it.min), value, truncInt(it.max)));
+}
+
 // The front VFO goes through setVfoFront, which also moves the local
 // oscillators, so the radio really tunes there.
 bool CivDevice::setFrontFreq(qint64 freq)
@@ -444,8 +451,14 @@ void CivDevice::processFrame(const QByteArray &f)
     m_ctrlAddr = u(f, 1);
     QByteArray body;
     if (!dispatch(f, body)) {
-        qCInfo(logCivDevice).noquote() << QString::asprintf("INFO: Unsupport packet, frame size = %d, packet =", n)
-                                              + packetDump(f);
+        // A controller that keeps sending what we do not know must not fill
+        // the disk: a few lines per quiet period.
+        if (m_unsupportedLogged < CIV_UNSUPPORTED_LOG_MAX) {
+            qCInfo(logCivDevice).noquote()
+                << QString::asprintf("INFO: Unsupport packet, frame size = %d, packet =", n) + packetDump(f);
+            if (++m_unsupportedLogged == CIV_UNSUPPORTED_LOG_MAX)
+                qCInfo(logCivDevice) << "INFO: further unsupported packets not logged until the line is quiet";
+        }
         return;
     }
     if (!body.isEmpty())
@@ -506,7 +519,10 @@ bool CivDevice::dispatch(const QByteArray &f, QByteArray &body)
         return true;
     case 0x07:
         if (n == 3) {
-            m_admin->setParamItem(W, QStringLiteral("vm"), 0);
+            // Back to VFO mode the way the front panel does it: the VFOs
+            // saved on entering memory mode come back.
+            if (m_admin->vm() != 0)
+                m_admin->setVfoMemoMode(0);
             body = ok;
             return true;
         }
@@ -662,13 +678,9 @@ bool CivDevice::cmdLevel(const QByteArray &f, QByteArray &body)
         return true;
     }
     if (s == 0x09) {
-        setChecked(W, QStringLiteral("cwtone"),
-                   qBound(qint64(truncInt(m_admin->paramItem(W, QStringLiteral("cwtone")).min)),
-                          qint64(l * 600 / 255 + 300),
-                          qint64(truncInt(m_admin->paramItem(W, QStringLiteral("cwtone")).max))));
+        setClamped(QStringLiteral("cwtone"), l * 600 / 255 + 300);
     } else if (s == 0x0C) {
-        const zparam_item_t it = m_admin->paramItem(W, QStringLiteral("ks"));
-        setChecked(W, QStringLiteral("ks"), qBound<qint64>(it.min.toInt(), l * 42 / 255 + 6, it.max.toInt()));
+        setClamped(QStringLiteral("ks"), l * 42 / 255 + 6);
     } else if (s == 0x0A) {
         const int limit = clampTrunc(double(m_admin->txPowerMax.load()) * 25.5, 0, 255);
         byteToWParam(QStringLiteral("txpwr"), qMin(l, limit));
@@ -1091,6 +1103,7 @@ void CivDevice::idleDuties()
         ++m_idle;
     if (m_idle == 200) {
         qCInfo(logCivDevice) << "civ timeout.";
+        m_unsupportedLogged = 0;
         ++m_idle;
         if (m_btFd >= 0 && m_scopeStream) {
             tcflush(m_btFd, TCIFLUSH);

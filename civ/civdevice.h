@@ -39,6 +39,8 @@ struct uart_t;
 // Pending input beyond this is discarded before parsing.
 #define CIV_RX_LIMIT 10240
 #define CIV_BT_BUFFER 256
+// Unsupported frames logged before the line has been quiet for 10 s.
+#define CIV_UNSUPPORTED_LOG_MAX 50
 
 class CivDevice : public QObject
 {
@@ -159,6 +161,8 @@ private:
     // Stores a value the controller sent when it lies in the item's range;
     // false (nothing stored) otherwise.
     bool setChecked(const QString &group, const QString &key, qint64 value);
+    // Stores a "wparam" value clamped to the item's range.
+    void setClamped(const QString &key, int value);
     bool setFrontFreq(qint64 freq);
     bool setVfoFreq(bool selected, qint64 freq);
     bool setVfoMode(bool selected, int mode);
@@ -181,6 +185,7 @@ private:
     int m_state = 0;   // 0 hunt first FEh, 1 hunt second FEh, 2 collect
     uint8_t m_ctrlAddr = 0xE1;
     int m_idle = 0;
+    int m_unsupportedLogged = 0;
     bool m_toggle = false;
 
     std::mutex m_scopeMutex;

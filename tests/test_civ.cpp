@@ -444,9 +444,17 @@ private slots:
 
     void vfoAndSplit()
     {
+        // Back to VFO mode restores the VFO that memory mode put aside.
+        m_store->setVfoMemoMode(1); // saves the VFOs (no channel: stays in VFO mode)
         setWp("vm", 1);
+        m_store->setParamItem("vfoa", "freq", 3550000); // a channel's frequency
         QCOMPARE(askBody("07"), reply("FB"));
         QCOMPARE(wp("vm"), 0);
+        QCOMPARE(front("freq"), 14074000);
+        m_store->setParamItem("vfoa", "freq", 14074100); // VFO mode: nothing to restore
+        QCOMPARE(askBody("07"), reply("FB"));
+        QCOMPARE(front("freq"), 14074100);
+        m_store->setVfoFront("freq", 14074000);
         QCOMPARE(askBody("07 01"), reply("FB"));
         QCOMPARE(wp("vi"), 1);
         QCOMPARE(front("freq"), 7050000);
@@ -798,6 +806,7 @@ private slots:
         QCOMPARE(logCount("civ timeout."), 1);
         QCOMPARE(logCount("flush rfcomm I/O buffer."), 1);
         QVERIFY(!m_dev->scopeStreaming());
+        drainFd(bt[1]);
         m_dev->slot_scopeDataReceiver(trace);
         m_dev->slot_rxPhase();
         m_dev->slot_rxPhase();
@@ -848,6 +857,25 @@ private slots:
         QVERIFY(ask(hx("FE FE E0 A4 04 03 01 FD")).isEmpty());
         QCOMPARE(front("mode"), 2);
         QCOMPARE(ask(req), freqReply);
+    }
+
+    void unsupportedLogIsBounded()
+    {
+        m_dev->receive(hx("00"));
+        for (int i = 0; i < 200; ++i)
+            m_dev->slot_rxPhase(); // a quiet line starts a fresh allowance
+        clearLog();
+        QByteArray flood;
+        for (int i = 0; i < 300; ++i)
+            flood += hx("FE FE A4 E0 99 FD");
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(ask(flood).isEmpty());
+        QCOMPARE(logCount("INFO: Unsupport packet"), CIV_UNSUPPORTED_LOG_MAX);
+        QCOMPARE(logCount("further unsupported packets not logged"), 1);
+        for (int i = 0; i < 200; ++i)
+            m_dev->slot_rxPhase(); // ten quiet seconds
+        QVERIFY(ask(hx("FE FE A4 E0 99 FD")).isEmpty());
+        QCOMPARE(logCount("INFO: Unsupport packet"), CIV_UNSUPPORTED_LOG_MAX + 1);
     }
 
     void parserEndlessFrames()
