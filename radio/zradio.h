@@ -72,7 +72,9 @@ struct zradio_t {
     bool pushStarted = false;
     std::atomic<uint8_t> pushExit{0};
     std::atomic<uint8_t> fullPushRequest{0}; // one whole-block write, soon
-    // Push statistics, for tests and the log.
+    // Push statistics, for tests and benchmarks: passes of the push thread
+    // while enabled, single-word and whole-block writes.
+    std::atomic<uint64_t> pushPasses{0};
     std::atomic<uint64_t> wordWrites{0};
     std::atomic<uint64_t> blockWrites{0};
 

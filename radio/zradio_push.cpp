@@ -234,6 +234,7 @@ void *thread_remote_admin(void *arg)
         }
         index = (index + 1) % ZRADIO_WORD_REFRESH; // word 55 is never compared
 
+        radio->pushPasses.fetch_add(1, std::memory_order_relaxed);
         quiet = (quiet + 1) % ZRADIO_REFRESH_PASSES;
         if (quiet == 0) {
             radio->mirror[ZRADIO_WORD_REFRESH] = ZRADIO_REFRESH_MARK;
