@@ -1,6 +1,7 @@
 #include "bbsim.h"
 
 #include "bbboard.h"
+#include "bbciv.h"
 #include "bbi2c.h"
 #include "bbinput.h"
 #include "bbuart.h"
@@ -35,6 +36,8 @@ BbSim::~BbSim()
     m_input = nullptr;
     if (m_uart)
         m_uart->stop();
+    if (m_civ)
+        m_civ->stop();
 }
 
 void BbSim::writeIfMissing(const QString &rel, const QByteArray &content)
@@ -81,6 +84,9 @@ bool BbSim::start()
     m_board->setCalibrationFile(m_root + QStringLiteral("/var/lib/zr450-bbsim/calibration.bin"));
     m_uart.reset(new BbUart(m_board.get()));
     if (!m_uart->start(m_root + QStringLiteral("/dev/ttyS1"), m_baud))
+        return false;
+    m_civ.reset(new BbCiv);
+    if (!m_civ->start(m_root + QStringLiteral("/dev"), { QStringLiteral("ttyS2"), QStringLiteral("rfcomm0") }))
         return false;
     m_i2c = new BbI2c(m_board.get(), this);
     if (!m_i2c->start(m_root + QStringLiteral("/dev/i2c-0")))

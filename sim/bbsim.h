@@ -8,6 +8,7 @@
 #include <memory>
 
 class BbBoard;
+class BbCiv;
 class BbI2c;
 class BbInput;
 class BbUart;
@@ -56,6 +57,7 @@ private:
     int m_baud = 1152000;
     std::unique_ptr<BbBoard> m_board;
     std::unique_ptr<BbUart> m_uart;
+    std::unique_ptr<BbCiv> m_civ; // the CI-V serial-port pairs
     BbI2c *m_i2c = nullptr;
     BbInput *m_input = nullptr;
     QLocalServer *m_control = nullptr;

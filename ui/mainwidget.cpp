@@ -1,11 +1,14 @@
 #include "mainwidget.h"
 
+#include "civdevice.h"
+#include "civdeviceadmin.h"
 #include "zaudio.h"
 #include "zfonts.h"
 #include "zparamadmin.h"
 #include "zlog.h"
 #include "zqrc.h"
 #include "zradio.h"
+#include "zrmisc.h"
 #include "zscopegl.h"
 #include "zvfofrequencywidget.h"
 
@@ -56,6 +59,19 @@ MainWidget::MainWidget(QWidget *parent)
     m_mainVfo->move(12, 58);
     updateScopeAndVfo();
 
+    // CAT control: the CI-V device on its worker thread, serving the wired
+    // port at 19200 baud (termios speed code 14), the Bluetooth port and
+    // the network server's port.
+    m_civAdmin = new CivDeviceAdmin(this);
+    CivDevice *civ = m_civAdmin->device();
+    connect(civ, &CivDevice::sig_setTrxStatus, this, &MainWidget::slot_civTrxStatus);
+    connect(civ, &CivDevice::sig_setAtuStatus, this, &MainWidget::slot_civSetAtu);
+    connect(civ, &CivDevice::sig_setDate, this, &MainWidget::slot_civSetDate);
+    connect(civ, &CivDevice::sig_setTimeMinSec, this, &MainWidget::slot_civSetTimeMinSec);
+    connect(civ, &CivDevice::sig_setUtcOffset, this, &MainWidget::slot_civSetUtcOffset);
+    civ->setParams(m_paramAdmin, QStringLiteral("/dev/ttyS2"), 14);
+    emit m_civAdmin->start();
+
     // The delayed second stage runs once, about 5 s after construction.
     QTimer *delay = new QTimer(this);
     delay->setSingleShot(true);
@@ -87,6 +103,10 @@ MainWidget::~MainWidget()
     m_scope = nullptr;
     delete m_mainVfo;
     m_mainVfo = nullptr;
+    // The CI-V worker uses the store: it ends before the radio link (and
+    // with it the store) goes.
+    delete m_civAdmin;
+    m_civAdmin = nullptr;
     m_paramAdmin = nullptr;
     zradio_destroy(m_radio);
     m_radio = nullptr;
@@ -181,6 +201,42 @@ void MainWidget::slot_delayInitProcess()
     connect(m_audio, &ZAudio::sig_pcmFatalError, this, &MainWidget::slot_appFatalErrorReset);
     qCInfo(logSystem) << m_audio << "init ok.";
     qCInfo(logSystem) << "Delay init finished";
+}
+
+// The window never decides transmit itself: it forwards the request, and
+// the real state comes back from the board.
+void MainWidget::slot_civTrxStatus(int32_t flag)
+{
+    zradio_set_civptt(uint8_t(flag & 0xFF));
+    const int trx = m_paramAdmin ? m_paramAdmin->trxState.load() : 0;
+    qCInfo(logGui) << "CIV TRX Trig," << flag << trx;
+}
+
+// 0 and 1 switch the tuner off and on; 2 asks for a tuning run, which the
+// tuner service of the window carries out.
+void MainWidget::slot_civSetAtu(int32_t flag)
+{
+    if ((flag == 0 || flag == 1) && m_paramAdmin)
+        m_paramAdmin->setParamItem(QStringLiteral("wparam"), QStringLiteral("atue"), int(flag));
+    else if (flag == 2)
+        qCInfo(logGui) << "civ atu tune request";
+}
+
+void MainWidget::slot_civSetTimeMinSec(int32_t min, int32_t sec)
+{
+    zrmisc_set_time_min_sec(min, sec);
+}
+
+void MainWidget::slot_civSetDate(int32_t year, int32_t month, int32_t day)
+{
+    zrmisc_set_date(year, month, day);
+}
+
+// The offset arrives as signed hours x 100 + minutes, positive east of UTC;
+// the helper takes whole hours west of UTC ("Etc/GMT" zone names).
+void MainWidget::slot_civSetUtcOffset(int32_t offset)
+{
+    zrmisc_set_utc_offset(-(offset / 100));
 }
 
 void MainWidget::slot_appFatalErrorReset(int32_t err)

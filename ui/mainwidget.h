@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+class CivDeviceAdmin;
 class QTimer;
 class ZAudio;
 struct zradio_t;
@@ -35,6 +36,12 @@ public:
     void feedSpectrum(const float *mag, int count);
 
 public slots:
+    // Requests of the CI-V interpreter (queued from its worker thread).
+    void slot_civTrxStatus(int32_t flag);
+    void slot_civSetAtu(int32_t flag);
+    void slot_civSetTimeMinSec(int32_t min, int32_t sec);
+    void slot_civSetDate(int32_t year, int32_t month, int32_t day);
+    void slot_civSetUtcOffset(int32_t offset);
     void slot_timerUpdate();
     void slot_delayInitProcess();
     void slot_appFatalErrorReset(int32_t err);
@@ -50,6 +57,7 @@ private:
     QTimer *m_updateTimer = nullptr;
     QPointer<QTimer> m_delayTimer;
     ZAudio *m_audio = nullptr;
+    CivDeviceAdmin *m_civAdmin = nullptr;
     ZScopeGL *m_scope = nullptr;
     ZVFOFrequencyWidget *m_mainVfo = nullptr;
     QVector<float> m_spectrum;
