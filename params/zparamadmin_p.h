@@ -56,6 +56,12 @@ QVariant textArg(const QString &text);
 // Prepares `text`, binds `args` in order and executes it.
 bool exec(QSqlQuery &query, const QString &text, const QVariantList &args);
 
+// Runs `update` when `select` finds a row, `insert` otherwise; logs the
+// outcome as "Query ok," or "Query failed,".
+void upsert(QSqlDatabase &db, const QString &select, const QVariantList &keyArgs,
+            const QString &update, const QVariantList &updateArgs,
+            const QString &insert, const QVariantList &insertArgs);
+
 // Inserts or replaces a named text in "file_table".
 void addText(QSqlDatabase &db, const QString &name, const QString &text);
 

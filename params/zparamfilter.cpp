@@ -209,30 +209,12 @@ void ZParamAdmin::saveAtuNetworkInfo(int freq, const zatu_network_t *net)
     const QString point = atuSavePoint(freq);
     const QString network = QString::asprintf("%d,%d,%d", net->c, net->l, net->s);
     const QString table = atuTableName();
+    const QString empty = QString::fromLatin1("", 0);
     runDb([&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        const QString select = QStringLiteral("SELECT * FROM %1 WHERE freq = ?").arg(table);
-        if (!zparam_sql::exec(q, select, { point })) {
-            qDebug() << "Query failed," << describe(select, { point }) << q.lastError().text();
-            return;
-        }
-        const bool exists = q.next();
-        q.finish();
-        QSqlQuery w(db);
-        QString statement;
-        QVariantList args;
-        if (exists) {
-            statement = QStringLiteral("UPDATE %1 SET network=? WHERE freq=?").arg(table);
-            args = { network, point };
-        } else {
-            statement = QStringLiteral("INSERT INTO %1 values(?, ?, ?, ?)").arg(table);
-            const QString empty = QString::fromLatin1("", 0);
-            args = { point, network, empty, empty };
-        }
-        if (zparam_sql::exec(w, statement, args))
-            qDebug() << "Query ok," << describe(statement, args);
-        else
-            qDebug() << "Query failed," << describe(statement, args) << w.lastError().text();
+        zparam_sql::upsert(db, QStringLiteral("SELECT * FROM %1 WHERE freq = ?").arg(table), { point },
+                           QStringLiteral("UPDATE %1 SET network=? WHERE freq=?").arg(table), { network, point },
+                           QStringLiteral("INSERT INTO %1 values(?, ?, ?, ?)").arg(table),
+                           { point, network, empty, empty });
     });
 }
 
@@ -275,30 +257,31 @@ zatu_network_t ZParamAdmin::atuNetworkInfo(int freq)
 // ---------------------------------------------------------------------------
 // Named texts
 
-void zparam_sql::addText(QSqlDatabase &db, const QString &name, const QString &text)
+void zparam_sql::upsert(QSqlDatabase &db, const QString &select, const QVariantList &keyArgs,
+                        const QString &update, const QVariantList &updateArgs,
+                        const QString &insert, const QVariantList &insertArgs)
 {
     QSqlQuery q(db);
-    const QString select = QStringLiteral("SELECT * FROM file_table WHERE file_name = ?");
-    if (!exec(q, select, { textArg(name) })) {
-        qDebug() << "Query failed," << describe(select, { name }) << q.lastError().text();
+    if (!exec(q, select, keyArgs)) {
+        qDebug() << "Query failed," << describe(select, keyArgs) << q.lastError().text();
         return;
     }
     const bool exists = q.next();
     q.finish();
     QSqlQuery w(db);
-    QString statement;
-    QVariantList args;
-    if (exists) {
-        statement = QStringLiteral("UPDATE file_table SET file_text=? WHERE file_name=?");
-        args = { textArg(text), textArg(name) };
-    } else {
-        statement = QStringLiteral("INSERT INTO file_table VALUES(?, ?)");
-        args = { textArg(name), textArg(text) };
-    }
+    const QString &statement = exists ? update : insert;
+    const QVariantList &args = exists ? updateArgs : insertArgs;
     if (exec(w, statement, args))
         qDebug() << "Query ok," << describe(statement, args);
     else
         qDebug() << "Query failed," << describe(statement, args) << w.lastError().text();
+}
+
+void zparam_sql::addText(QSqlDatabase &db, const QString &name, const QString &text)
+{
+    upsert(db, QStringLiteral("SELECT * FROM file_table WHERE file_name = ?"), { textArg(name) },
+           QStringLiteral("UPDATE file_table SET file_text=? WHERE file_name=?"), { textArg(text), textArg(name) },
+           QStringLiteral("INSERT INTO file_table VALUES(?, ?)"), { textArg(name), textArg(text) });
 }
 
 void ZParamAdmin::addText(const QString &name, const QString &text)

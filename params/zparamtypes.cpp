@@ -86,6 +86,33 @@ bool zparam_is_text_key(const QString &key)
         || key.contains(QLatin1String("text_"), Qt::CaseInsensitive);
 }
 
+// Typed value, default, step and range of a numeric row; a stored value
+// that is not a number or lies outside the range falls back to the default.
+template <typename T>
+static void fill_ranged(zparam_item_t &it, const QString &valueText, const QString &defText,
+                 const QStringList &prop, bool (*parse)(const QString &, T *), QString *note)
+{
+    T def = 0, step = 0, min = 0, max = 0, value = 0;
+    parse(defText, &def);
+    parse(prop.value(0), &step);
+    parse(prop.value(2), &min);
+    parse(prop.value(3), &max);
+    if (!parse(valueText, &value)) {
+        if (note)
+            *note = QStringLiteral("not a number: \"%1\"").arg(valueText);
+        value = def;
+    } else if (value < min || value > max) {
+        if (note)
+            *note = QStringLiteral("out of range: %1").arg(value);
+        value = def;
+    }
+    it.value = value;
+    it.def = def;
+    it.step = step;
+    it.min = min;
+    it.max = max;
+}
+
 zparam_item_t zparam_item_from_row(const QString &key, const QStringList &columns, QString *note)
 {
     zparam_item_t it = zparam_item_t::blank();
@@ -109,48 +136,10 @@ zparam_item_t zparam_item_from_row(const QString &key, const QStringList &column
         return it;
     }
 
-    if (it.fmt.contains(QLatin1Char('f'))) {
-        float def = 0, step = 0, min = 0, max = 0, value = 0;
-        parseFloat(col(3), &def);
-        parseFloat(prop.value(0), &step);
-        parseFloat(prop.value(2), &min);
-        parseFloat(prop.value(3), &max);
-        if (!parseFloat(col(2), &value)) {
-            if (note)
-                *note = QStringLiteral("not a number: \"%1\"").arg(col(2));
-            value = def;
-        } else if (value < min || value > max) {
-            if (note)
-                *note = QStringLiteral("out of range: %1").arg(double(value));
-            value = def;
-        }
-        it.value = value;
-        it.def = def;
-        it.step = step;
-        it.min = min;
-        it.max = max;
-        return it;
-    }
-
-    int def = 0, step = 0, min = 0, max = 0, value = 0;
-    parseInt(col(3), &def);
-    parseInt(prop.value(0), &step);
-    parseInt(prop.value(2), &min);
-    parseInt(prop.value(3), &max);
-    if (!parseInt(col(2), &value)) {
-        if (note)
-            *note = QStringLiteral("not a number: \"%1\"").arg(col(2));
-        value = def;
-    } else if (value < min || value > max) {
-        if (note)
-            *note = QStringLiteral("out of range: %1").arg(value);
-        value = def;
-    }
-    it.value = value;
-    it.def = def;
-    it.step = step;
-    it.min = min;
-    it.max = max;
+    if (it.fmt.contains(QLatin1Char('f')))
+        fill_ranged<float>(it, col(2), col(3), prop, parseFloat, note);
+    else
+        fill_ranged<int>(it, col(2), col(3), prop, parseInt, note);
     return it;
 }
 
