@@ -7,6 +7,11 @@
 //   FrameSearchSyncFlood  worst case: nothing but sync words
 //   ReaderThreadAtLineRate  the real reader thread on a pseudo-terminal fed
 //                         at the line rate: its CPU time over wall time
+//   UpdateParams          one rebuild of the register block from the store
+//                         (every 50 ms on the GUI thread)
+//   PushThreadAtRest      the push and input threads with nothing changing,
+//                         on a bus socket that answers every transfer: their
+//                         CPU time over wall time
 #include "zcrc.h"
 #include "zframe.h"
 #include "zradio.h"
@@ -19,6 +24,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -230,5 +240,100 @@ static void ReaderThreadAtLineRate(benchmark::State &state)
     }
 }
 BENCHMARK(ReaderThreadAtLineRate)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+static void UpdateParams(benchmark::State &state)
+{
+    QTemporaryDir root;
+    qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
+    zsys::reload();
+    zradio_t *radio = zradio_create("/dev/i2c-0", 114);
+    radio->pushEnable.store(0);
+    for (auto _ : state)
+        zradio_update_params();
+    benchmark::DoNotOptimize(radio->regs[15].load());
+    zradio_destroy(radio);
+}
+BENCHMARK(UpdateParams)->Unit(benchmark::kMicrosecond);
+
+// A bus socket that answers every transfer with success.
+class AnsweringBus
+{
+public:
+    explicit AnsweringBus(const QString &path)
+    {
+        m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un sa = {};
+        sa.sun_family = AF_UNIX;
+        qstrncpy(sa.sun_path, path.toLocal8Bit().constData(), sizeof(sa.sun_path));
+        bind(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof(sa));
+        listen(m_fd, 2);
+        m_thread = std::thread([this]() {
+            while (!m_stop) {
+                pollfd p = {m_fd, POLLIN, 0};
+                if (poll(&p, 1, 20) <= 0)
+                    continue;
+                const int c = accept(m_fd, nullptr, nullptr);
+                uint8_t buf[4096];
+                while (c >= 0 && !m_stop) {
+                    pollfd q = {c, POLLIN, 0};
+                    if (poll(&q, 1, 20) <= 0)
+                        continue;
+                    if (read(c, buf, sizeof(buf)) <= 0)
+                        break;
+                    const uint8_t ok[4] = {1, 0, 0, 0};
+                    if (write(c, ok, 4) != 4)
+                        break;
+                }
+                if (c >= 0)
+                    close(c);
+            }
+        });
+    }
+    ~AnsweringBus()
+    {
+        m_stop = true;
+        m_thread.join();
+        close(m_fd);
+    }
+
+private:
+    int m_fd = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+static void PushThreadAtRest(benchmark::State &state)
+{
+    for (auto _ : state) {
+        QTemporaryDir root;
+        qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
+        zsys::reload();
+        QDir().mkpath(root.path() + "/dev");
+        AnsweringBus bus(root.path() + "/dev/i2c-0");
+        zradio_t *radio = zradio_create("/dev/i2c-0", 114);
+        zradio_update_params();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // first writes and refresh done
+        const double push0 = threadCpuSeconds(radio->pushThread);
+        const double input0 = threadCpuSeconds(radio->inputThread);
+        const uint64_t passes0 = radio->pushPasses.load();
+        const uint64_t blocks0 = radio->blockWrites.load();
+        const auto w0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
+        const double push = threadCpuSeconds(radio->pushThread) - push0;
+        const double input = threadCpuSeconds(radio->inputThread) - input0;
+        const uint64_t passes = radio->pushPasses.load() - passes0;
+        const uint64_t blocks = radio->blockWrites.load() - blocks0;
+        zradio_destroy(radio);
+
+        state.SetIterationTime(wall);
+        state.SetLabel(QString::asprintf("push thread: %.2f %% of a core, %.0f passes/s, %.2f block writes/s; "
+                                         "input thread: %.2f %% of a core",
+                                         100.0 * push / wall, double(passes) / wall, double(blocks) / wall,
+                                         100.0 * input / wall)
+                           .toStdString());
+    }
+}
+BENCHMARK(PushThreadAtRest)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

@@ -5,6 +5,7 @@
 #include "zsystem.h"
 
 #include <QDebug>
+#include <QObject>
 #include <QString>
 
 #include <cerrno>
@@ -249,8 +250,20 @@ zradio_t *zradio_create(const char *i2cPath, uint16_t i2cAddress)
     radio->peakBorderHigh = 3000.0f;
     sacalc_set_peaksrch_border(g_zsacalc, radio->peakBorderLow, radio->peakBorderHigh, radio->fs);
 
-    // The input thread, the register-push thread and the long-press key
-    // table start here once they exist.
+    // The long-press table and the event relay are ready before the input
+    // thread starts, which reads both.
+    zradio_lpkeys_init(radio->lpkeys);
+    radio->inputRelay = zradio_input_relay_create();
+    int rc = pthread_create(&radio->inputThread, nullptr, thread_input_admin, radio);
+    if (rc != 0)
+        qCWarning(logRig) << "can't create input thread," << rc;
+    else
+        radio->inputStarted = true;
+    rc = pthread_create(&radio->pushThread, nullptr, thread_remote_admin, radio);
+    if (rc != 0)
+        qCWarning(logRig) << "can't create thread_remote_admin";
+    else
+        radio->pushStarted = true;
 
     if (g_zuart)
         uart_thread_hook(g_zuart, thread_comm);
@@ -279,6 +292,9 @@ void zradio_destroy(zradio_t *radio)
             qCWarning(logRig) << "can't join thread," << rc;
         radio->pushStarted = false;
     }
+    // Events still queued for the relay go with it.
+    delete radio->inputRelay;
+    radio->inputRelay = nullptr;
     sacalc_destroy(g_zsacalc);
     g_zsacalc = nullptr;
     {

@@ -5,15 +5,21 @@
 // base-band board, one process-wide record and the zradio_ functions over it.
 //
 // Threads: the UART reader thread_comm (1 ms poll) fills the frame reports
-// and the spectrum; the register-push and input threads join later. The
-// register mutex serialises every I2C transfer. Values handed between
-// threads are atomics with one writer each.
+// and the spectrum; the register push thread_remote_admin (1 ms per word)
+// sends the wanted register block to the board; the input thread
+// thread_input_admin (about 1 ms per pass) turns front-panel and
+// hand-microphone input into events. The register mutex serialises every I2C
+// transfer. Values handed between threads are atomics with one writer each;
+// the control word, which several threads change, is only changed with
+// atomic read-modify-write operations.
 
 #include "sacalc.h"
 #include "uart.h"
 #include "user_i2c.h"
 #include "zcomm.h"
 #include "zframe.h"
+#include "zparamtypes.h"
+#include "zradio_input.h"
 
 #include <atomic>
 #include <cstddef>
@@ -22,12 +28,15 @@
 #include <pthread.h>
 
 class ZParamAdmin;
+class QObject;
 
 #define ZRADIO_REG_WORDS 56
 #define ZRADIO_UART_PATH "/dev/ttyS1"
 #define ZRADIO_UART_BAUD 1152000
 #define ZRADIO_FFT_LEN 512
 #define ZRADIO_BASE_RATE 100000.0f
+#define ZRADIO_INPUT_DEVICES 5
+#define ZRADIO_LPKEYS 13
 
 // Board register addresses.
 #define ZRADIO_ADDR_REGS 0x0000     // 56 control words, word n at 4n (write)
@@ -57,11 +66,17 @@ struct zradio_t {
     // by word by the push thread) and the mirror of what the board last got.
     std::atomic<uint8_t> pushEnable{0};
     std::atomic<uint32_t> regs[ZRADIO_REG_WORDS] = {};
-    uint32_t mirror[ZRADIO_REG_WORDS] = {};
+    uint32_t mirror[ZRADIO_REG_WORDS] = {}; // push thread only
     std::mutex regMutex;               // guards every I2C transfer
     pthread_t pushThread{};
     bool pushStarted = false;
     std::atomic<uint8_t> pushExit{0};
+    std::atomic<uint8_t> fullPushRequest{0}; // one whole-block write, soon
+    // Push statistics, for tests and benchmarks: passes of the push thread
+    // while enabled, single-word and whole-block writes.
+    std::atomic<uint64_t> pushPasses{0};
+    std::atomic<uint64_t> wordWrites{0};
+    std::atomic<uint64_t> blockWrites{0};
 
     // The parameter store, owned.
     ZParamAdmin *param = nullptr;
@@ -91,11 +106,24 @@ struct zradio_t {
     std::atomic<uint8_t> civPtt{0};
     std::atomic<uint8_t> calFlag{0};
 
+    // Meter smoothing of the live status the store publishes (GUI thread).
+    float smoothedPower = 0.0f;
+
     // Front-panel input.
     pthread_t inputThread{};
     bool inputStarted = false;
     std::atomic<uint8_t> inputExit{0};
     std::atomic<uint8_t> screenOff{0};
+    int inputCount = 0;                  // input thread only
+    int inputFds[ZRADIO_INPUT_DEVICES] = {-1, -1, -1, -1, -1};
+    std::atomic<int> knobSelector{0};    // small knob: 0 "rxvol", 1 "sqlthr", 2 "rfg"
+    int knobModulus = 3;
+    std::atomic<uint8_t> modeChanged{0}; // a mode key changed the mode
+    std::atomic<uint8_t> volChanged{0};  // the small knob changed "rxvol"
+    lpkey_t lpkeys[ZRADIO_LPKEYS];       // filled before the input thread starts
+    // Hands posted events to the GUI thread, where the active window is
+    // looked up (created by zradio_create on the calling thread).
+    QObject *inputRelay = nullptr;
 };
 
 // The process-wide record and the link's parts; null while no link exists.
@@ -143,5 +171,92 @@ void zradio_uartcomm_get_stats(zframe_stats_t *stats);
 uint8_t zradio_comm_valid();
 // Bit 0 of the last frame's status word.
 uint8_t zradio_get_resync_flag();
+
+// ---- Register block and push ----
+
+// Control word (word 12) bits.
+enum : uint32_t {
+    ZRADIO_CTL_SPLIT = 1u << 1,
+    ZRADIO_CTL_VOICEREC = 1u << 3,
+    ZRADIO_CTL_SWRSCAN = 1u << 4,
+    ZRADIO_CTL_ATU_ENABLE = 1u << 12,
+    ZRADIO_CTL_ATU_TUNE = 1u << 13,
+    ZRADIO_CTL_MODEM = 1u << 14,
+    ZRADIO_CTL_CALIBRATION = 1u << 15,
+    ZRADIO_CTL_POWEROFF = 1u << 16,
+    ZRADIO_CTL_EXT_PTT = 1u << 18,
+};
+#define ZRADIO_WORD_CONTROL 12
+#define ZRADIO_WORD_ATU 17
+#define ZRADIO_WORD_REFRESH 55
+#define ZRADIO_REFRESH_MARK 0x00100001u
+// Passes of the push thread without a change before the whole block is
+// written again (1 ms each).
+#define ZRADIO_REFRESH_PASSES 1000
+
+// Rebuilds the wanted register block from the parameter store and the
+// transmit sources. GUI thread; never touches the bus.
+void zradio_update_params();
+// Packs one rebuild into words[56] (words 0..11 and 13..55 as the rebuild
+// writes them; word 12 without bits 13 and 16, word 41 only when calFlag,
+// otherwise words[41] is left alone). For tests and benchmarks.
+void zradio_pack_params(zradio_t *radio, uint32_t *words);
+// The push thread (started by zradio_create).
+void *thread_remote_admin(void *arg);
+// Asks the push thread for one write of the whole block at its next pass.
+void zradio_request_full_push();
+
+// Transmit sources, folded into the control word by the next rebuild.
+void zradio_set_voice_recorde(uint8_t on);
+void zradio_set_modem_trx(uint8_t on);
+void zradio_set_swrscan_trx(uint8_t on);
+void zradio_set_calibration_trx(uint8_t on);
+void zradio_set_iptt(uint8_t on);
+void zradio_set_civptt(uint8_t on);
+// Gates the rebuild of word 41 (bias settings).
+void zradio_set_calflag(uint8_t on);
+
+// Antenna tuner: tune request bit (set at once, not at the next rebuild),
+// the frame's tuner status bit, the network the board reports, and the
+// network the board should use (word 17).
+void zradio_atu_tune(uint8_t on);
+uint8_t zradio_get_atu_status();
+void zradio_get_atuparams(zrnamespace::zatu_network_t *out);
+void zradio_set_atu_network(const zrnamespace::zatu_network_t *in);
+
+// Reports from the last frame trailer (or its preset before the first frame).
+uint8_t zradio_get_trx();
+uint8_t zradio_get_vextflag();
+uint8_t zradio_get_chgflag();
+float zradio_get_report_txpower();  // W
+float zradio_get_report_vswr();     // SWR x 10, raw
+float zradio_get_report_alclevel(); // raw 0..255
+float zradio_get_report_vext();     // V
+float zradio_get_report_vbat();     // V
+int zradio_get_report_batcap();     // percent
+
+// Spectrum: copies a new spectrum (if one is ready) into out (room for 512
+// values), sets count and remembers its peak level; 1, or 0 when none is
+// ready. The peak level (dB) of the last spectrum collected.
+int zradio_getfftmag(zradio_t *radio, float *out, uint32_t *count);
+float zradio_getfftpeak(zradio_t *radio);
+// Span exponent 0..4 (decimation 2^d). Larger values are refused.
+void zradio_set_fft_dec(int d);
+// Peak-search border, Hz relative to the carrier.
+void zradio_set_fftpeak_search_border(float low, float high);
+// Panadapter averaging from the "fftave"-style setting 0..10.
+void zradio_set_rffftave(int a);
+
+// Publishes the live radio status into the store (supply voltage, signal
+// level, forward power, ALC, SWR, tuner run, charging) for the CAT
+// interpreter. GUI thread, once per update tick; gotSpectrum tells whether
+// the tick collected a new spectrum (the signal level follows it).
+void zradio_update_live_status(zradio_t *radio, int gotSpectrum);
+
+// Backlight from "bllevel"; power-off (save, power-off bit, "poweroff");
+// the power-off bit alone.
+void zradio_update_backlight();
+void zradio_poweroff();
+void zradio_remote_poweroff();
 
 #endif

@@ -11,6 +11,7 @@
 #include <QTextStream>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -20,6 +21,11 @@ const char kIdent[] = "ZR450 BASEBAND FW V1.20 (zr450-bbsim) HW A1 SN 0000450";
 // Seconds of line time per frame at the nominal rate: the phase clock of
 // the receive model.
 const double kFramePeriod = ZFRAME_SIZE * 10.0 / 1152000.0;
+
+double now_s()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 } // namespace
 
@@ -107,13 +113,29 @@ int BbBoard::i2cWrite(uint16_t slave, const uint8_t *data, size_t len)
 {
     if (slave != kSlaveAddress)
         return -ENXIO;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (len < 2)
-        return 0; // no complete address: nothing happens
-    m_pointer = uint16_t(data[0] << 8 | data[1]);
-    for (size_t i = 2; i < len; ++i)
-        writeByte(m_pointer++, data[i]);
+    std::function<void()> powerOff;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (len < 2)
+            return 0; // no complete address: nothing happens
+        m_pointer = uint16_t(data[0] << 8 | data[1]);
+        for (size_t i = 2; i < len; ++i)
+            writeByte(m_pointer++, data[i]);
+        m_txModel.onRegisters(m_regs, now_s());
+        if ((m_regs[12] & (1u << 16)) && !m_powerOff) {
+            m_powerOff = true;
+            powerOff = m_onPowerOff;
+        }
+    }
+    if (powerOff)
+        powerOff();
     return 0;
+}
+
+void BbBoard::setPowerOffHandler(std::function<void()> handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_onPowerOff = std::move(handler);
 }
 
 int BbBoard::i2cRead(uint16_t slave, uint8_t *out, size_t len)
@@ -133,12 +155,15 @@ void BbBoard::makeFrame(uint8_t *frame)
     uint8_t vext, vbat, cap, atu[3];
     uint32_t mic;
     uint64_t index;
+    BbTxState tx;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::memcpy(regs, m_regs, sizeof(regs));
-        if (m_tx)
+        m_txModel.advance(m_regs, now_s());
+        tx = m_txModel.state(m_regs);
+        if (tx.tx)
             status |= ZFRAME_ST_TX;
-        if (m_atuBusy)
+        if (tx.tuneDone)
             status |= ZFRAME_ST_ATU_BUSY;
         if (m_extSupply)
             status |= ZFRAME_ST_VEXT;
@@ -147,7 +172,9 @@ void BbBoard::makeFrame(uint8_t *frame)
         vext = m_extSupply ? 138 : 0;
         vbat = uint8_t(qBound(0, int(m_batteryVolts * 10.0 + 0.5), 255));
         cap = uint8_t(qBound(0, m_batteryPercent, 100));
-        std::memcpy(atu, m_atuNetwork, 3);
+        atu[0] = tx.network.c;
+        atu[1] = tx.network.l;
+        atu[2] = tx.network.s;
         mic = m_micKey;
         index = m_frameCount++;
     }
@@ -166,6 +193,9 @@ void BbBoard::makeFrame(uint8_t *frame)
         p += 8;
     }
     zframe_put_u32(frame + ZFRAME_OFS_STATUS, status);
+    frame[ZFRAME_OFS_TXPWR] = tx.power;
+    frame[ZFRAME_OFS_SWR] = tx.swr;
+    frame[ZFRAME_OFS_ALC] = tx.alc;
     frame[ZFRAME_OFS_VEXT] = vext;
     frame[ZFRAME_OFS_VBAT] = vbat;
     frame[ZFRAME_OFS_BATCAP] = cap;
@@ -184,14 +214,19 @@ std::array<uint32_t, BbBoard::kRegWords> BbBoard::registers() const
 
 bool BbBoard::transmitting() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_tx;
+    return txState().tx;
 }
 
 bool BbBoard::tunerBusy() const
 {
+    return txState().tuning;
+}
+
+BbTxState BbBoard::txState() const
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_atuBusy;
+    m_txModel.advance(m_regs, now_s());
+    return m_txModel.state(m_regs);
 }
 
 void BbBoard::setSupply(bool external)

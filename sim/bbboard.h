@@ -1,9 +1,12 @@
 #ifndef BBBOARD_H
 #define BBBOARD_H
 
+#include "bbtx.h"
+
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <random>
@@ -39,11 +42,17 @@ public:
     std::array<uint32_t, kRegWords> registers() const;
     bool transmitting() const;
     bool tunerBusy() const;
+    // Transmitter and tuner as the board reports them now.
+    BbTxState txState() const;
 
     // Supply and battery as the trailer reports them.
     void setSupply(bool external);
     void setBattery(int percent, double volts);
     void setMicKey(uint32_t code);
+
+    // Called once, without the board's lock, when the control word's
+    // power-off bit has been set.
+    void setPowerOffHandler(std::function<void()> handler);
 
 private:
     void writeByte(uint16_t addr, uint8_t b);
@@ -61,9 +70,9 @@ private:
     int m_batteryPercent = 100;
     double m_batteryVolts = 8.4;
     uint32_t m_micKey = 0;
-    bool m_tx = false;
-    bool m_atuBusy = false;
-    uint8_t m_atuNetwork[3] = {};
+    mutable BbTx m_txModel; // transmitter, antenna and tuner (runs end on reads too)
+    bool m_powerOff = false;
+    std::function<void()> m_onPowerOff;
 
     uint64_t m_frameCount = 0;
     std::mt19937 m_rng;

@@ -3,7 +3,11 @@
 #include "bbaudio.h"
 #include "bbboard.h"
 #include "bbi2c.h"
+#include "bbinput.h"
 #include "bbuart.h"
+
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <QDir>
 #include <QFile>
@@ -23,9 +27,13 @@ BbSim::~BbSim()
 {
     if (m_control)
         m_control->close();
-    // The bus and the UART use the board, which goes with the members.
+    // The bus, the input devices and the UART use the board, which goes with
+    // the members.
+    m_board->setPowerOffHandler(nullptr);
     delete m_i2c;
     m_i2c = nullptr;
+    delete m_input;
+    m_input = nullptr;
     if (m_uart)
         m_uart->stop();
 }
@@ -82,6 +90,18 @@ bool BbSim::start()
     if (!m_audio->start(m_root))
         return false;
 
+    m_input = new BbInput(m_board.get(), this);
+    if (!m_input->start(m_root))
+        return false;
+    // The power-off bit: the board switches the radio off, the simulator
+    // ends (a moment later, so the bus write that set it is answered).
+    m_board->setPowerOffHandler([this]() {
+        QMetaObject::invokeMethod(this, [this]() {
+            QTextStream(stdout) << "zr450-bbsim: power-off requested, exiting\n";
+            QTimer::singleShot(200, QCoreApplication::instance(), &QCoreApplication::quit);
+        }, Qt::QueuedConnection);
+    });
+
     const QString sock = m_root + QStringLiteral("/run/bbsim.sock");
     QLocalServer::removeServer(sock);
     m_control = new QLocalServer(this);
@@ -115,14 +135,20 @@ QString BbSim::command(const QString &line)
     if (w.isEmpty())
         return QStringLiteral("error empty command");
     const QString name = w.takeFirst();
-    // One handler per command; the input devices, supply and battery join
-    // this table.
+    // One handler per command.
     using Handler = QString (BbSim::*)(const QStringList &);
     static const struct {
         const char *name;
         Handler handler;
     } kCommands[] = {
         {"status", &BbSim::cmdStatus},
+        {"key", &BbSim::cmdKey},
+        {"dial", &BbSim::cmdDial},
+        {"knob", &BbSim::cmdKnob},
+        {"mfk", &BbSim::cmdMfk},
+        {"mic", &BbSim::cmdMic},
+        {"supply", &BbSim::cmdSupply},
+        {"battery", &BbSim::cmdBattery},
     };
     for (const auto &c : kCommands)
         if (name == QLatin1String(c.name))
@@ -143,6 +169,7 @@ QString BbSim::cmdStatus(const QStringList &args)
     QString out = QStringLiteral("ok");
     for (uint32_t v : m_board->registers())
         out += QStringLiteral(" %1").arg(v, 8, 16, QLatin1Char('0'));
-    out += QStringLiteral(" tx=%1 atu=%2").arg(m_board->transmitting() ? 1 : 0).arg(m_board->tunerBusy() ? 1 : 0);
+    const BbTxState tx = m_board->txState();
+    out += QStringLiteral(" tx=%1 atu=%2").arg(tx.tx ? 1 : 0).arg(tx.tuning ? 1 : 0);
     return out;
 }

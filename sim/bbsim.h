@@ -10,6 +10,7 @@
 class BbAudio;
 class BbBoard;
 class BbI2c;
+class BbInput;
 class BbUart;
 class QLocalServer;
 class QLocalSocket;
@@ -43,6 +44,15 @@ private:
     bool layoutTree();
     void writeIfMissing(const QString &rel, const QByteArray &content);
     QString cmdStatus(const QStringList &args);
+    // Front-panel input, supply and battery (bbsim_input.cpp).
+    QString cmdKey(const QStringList &args);
+    QString cmdDial(const QStringList &args);
+    QString cmdKnob(const QStringList &args);
+    QString cmdMfk(const QStringList &args);
+    QString cmdMic(const QStringList &args);
+    QString cmdSupply(const QStringList &args);
+    QString cmdBattery(const QStringList &args);
+    QString turn(int device, const QStringList &args);
 
     QString m_root;
     int m_baud = 1152000;
@@ -50,6 +60,7 @@ private:
     std::unique_ptr<BbUart> m_uart;
     std::unique_ptr<BbAudio> m_audio; // sound card and key line (bbaudio.h)
     BbI2c *m_i2c = nullptr;
+    BbInput *m_input = nullptr;
     QLocalServer *m_control = nullptr;
 };
 

@@ -6,12 +6,12 @@
 #include "zlog.h"
 #include "zqrc.h"
 #include "zradio.h"
-#include "sacalc.h"
 #include "zscopegl.h"
 #include "zvfofrequencywidget.h"
 
 #include <QDebug>
 #include <QThread>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <QTimer>
@@ -35,6 +35,14 @@ MainWidget::MainWidget(QWidget *parent)
     // The store opened "zparam.db", merged the definition text and loaded
     // every item; the radio link owns it.
     m_paramAdmin = m_radio ? m_radio->param : nullptr;
+    // The board gets the whole register block once the settings are in it,
+    // and no transmit source is left over from a previous run.
+    zradio_request_full_push();
+    zradio_set_voice_recorde(0);
+    zradio_set_modem_trx(0);
+    zradio_set_swrscan_trx(0);
+    zradio_set_civptt(0);
+    zradio_set_iptt(0);
 
     m_updateTimer = new QTimer(this);
     connect(m_updateTimer, &QTimer::timeout, this, &MainWidget::slot_timerUpdate);
@@ -92,12 +100,28 @@ void MainWidget::slot_timerUpdate()
         return;
     }
     // Newest spectrum from the radio link's reader thread, if one is ready.
-    float mag[512];
+    float mag[ZRADIO_FFT_LEN];
     uint32_t count = 0;
-    float peak = 0.0f;
-    if (g_zsacalc && sacalc_get_spectrum(g_zsacalc, mag, &count, &peak) > 0)
-        feedSpectrum(mag, int(qMin<uint32_t>(count, 512)));
+    const int got = zradio_getfftmag(m_radio, mag, &count);
+    if (got)
+        feedSpectrum(mag, int(qMin<uint32_t>(count, ZRADIO_FFT_LEN)));
+    // Live status for the CAT interpreter.
+    zradio_update_live_status(m_radio, got);
     updateScopeAndVfo();
+    // Last: the settings as they now stand go to the board.
+    zradio_update_params();
+}
+
+// The tuning dial (wheel events with Alt from the input thread) tunes the
+// front VFO by one tuning step per count, unless locked or in memory mode.
+void MainWidget::wheelEvent(QWheelEvent *event)
+{
+    ZParamAdmin *s = m_paramAdmin;
+    const int delta = event->angleDelta().y();
+    if (s && event->modifiers() == Qt::AltModifier && delta != 0
+        && s->paramItem(QStringLiteral("wparam"), QStringLiteral("lock")).value.toInt() == 0 && s->vm() == 0)
+        s->modifyFrequncy(-delta);
+    event->accept();
 }
 
 void MainWidget::spectrumInit()

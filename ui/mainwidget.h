@@ -39,6 +39,9 @@ public slots:
     void slot_delayInitProcess();
     void slot_appFatalErrorReset(int32_t err);
 
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+
 private:
     void spectrumInit();
     void updateScopeAndVfo();

@@ -1,0 +1,381 @@
+#include "radio_support.h"
+
+#include "zframe.h"
+#include "zparamadmin.h"
+#include "zradio.h"
+#include "zradioevent.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLocalSocket>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace rtest {
+
+Bytes makeFrame(const Trailer &t)
+{
+    Bytes f(ZFRAME_SIZE, 0);
+    for (uint32_t i = 0; i < ZFRAME_SAMPLES; ++i) {
+        const float re = 1e-3f * float(std::cos(0.2 * i));
+        const float im = 1e-3f * float(std::sin(0.2 * i));
+        uint32_t u;
+        std::memcpy(&u, &re, 4);
+        zframe_put_u32(&f[ZFRAME_OFS_SAMPLES + 8 * i], u);
+        std::memcpy(&u, &im, 4);
+        zframe_put_u32(&f[ZFRAME_OFS_SAMPLES + 8 * i + 4], u);
+    }
+    zframe_put_u32(&f[ZFRAME_OFS_STATUS], t.status);
+    f[ZFRAME_OFS_TXPWR] = t.power;
+    f[ZFRAME_OFS_SWR] = t.swr;
+    f[ZFRAME_OFS_ALC] = t.alc;
+    f[ZFRAME_OFS_VEXT] = t.vext;
+    f[ZFRAME_OFS_VBAT] = t.vbat;
+    f[ZFRAME_OFS_BATCAP] = t.batcap;
+    std::memcpy(&f[ZFRAME_OFS_ATU], t.atu, 3);
+    zframe_put_u32(&f[ZFRAME_OFS_MICKEY], t.micKey);
+    zframe_seal(f.data());
+    return f;
+}
+
+// ------------------------------------------------------------------- Pty
+
+bool Pty::open()
+{
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return false;
+    name = QString::fromLocal8Bit(ptsname(master));
+    slave = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios tio;
+    if (slave < 0 || tcgetattr(slave, &tio) != 0)
+        return false;
+    cfmakeraw(&tio);
+    return tcsetattr(slave, TCSANOW, &tio) == 0;
+}
+
+bool Pty::write(const Bytes &b)
+{
+    size_t done = 0;
+    while (done < b.size()) {
+        const ssize_t w = ::write(master, b.data() + done, b.size() - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        done += size_t(w);
+    }
+    return true;
+}
+
+Pty::~Pty()
+{
+    if (slave >= 0)
+        close(slave);
+    if (master >= 0)
+        close(master);
+}
+
+// ---------------------------------------------------------- RecordingBus
+
+RecordingBus::RecordingBus(const QString &path, std::atomic<uint64_t> *passes)
+    : m_passes(passes)
+{
+    m_clock.start();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un sa = {};
+    sa.sun_family = AF_UNIX;
+    qstrncpy(sa.sun_path, path.toLocal8Bit().constData(), sizeof(sa.sun_path));
+    ::unlink(sa.sun_path);
+    m_ok = bind(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) == 0 && listen(m_fd, 4) == 0;
+    m_thread = std::thread(&RecordingBus::run, this);
+}
+
+RecordingBus::~RecordingBus()
+{
+    m_stop = true;
+    m_thread.join();
+    close(m_fd);
+}
+
+std::vector<RecordingBus::Write> RecordingBus::writes()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_writes;
+}
+
+size_t RecordingBus::count()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_writes.size();
+}
+
+static bool readAll(int fd, uint8_t *p, size_t n, const std::atomic<bool> &stop)
+{
+    while (n > 0 && !stop) {
+        pollfd q = {fd, POLLIN, 0};
+        if (poll(&q, 1, 20) <= 0)
+            continue;
+        const ssize_t r = read(fd, p, n);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= size_t(r);
+    }
+    return n == 0;
+}
+
+// One transfer; false when the peer went away.
+bool RecordingBus::serve(int c)
+{
+    uint8_t hdr[4];
+    if (!readAll(c, hdr, 4, m_stop) || hdr[0] != 'Z' || hdr[1] != 'I' || hdr[2] == 0 || hdr[2] > 8)
+        return false;
+    const int count = hdr[2];
+    Bytes readData;
+    std::vector<Write> got;
+    for (int i = 0; i < count; ++i) {
+        uint8_t m[6];
+        if (!readAll(c, m, 6, m_stop))
+            return false;
+        const uint16_t flags = uint16_t(m[2] | m[3] << 8);
+        const uint16_t len = uint16_t(m[4] | m[5] << 8);
+        if (flags & 1) {
+            readData.insert(readData.end(), len, 0);
+            continue;
+        }
+        Bytes data(len);
+        if (len && !readAll(c, data.data(), len, m_stop))
+            return false;
+        if (len >= 2) {
+            std::atomic<uint64_t> *p = m_passes.load();
+            got.push_back({uint16_t(data[0] << 8 | data[1]), Bytes(data.begin() + 2, data.end()),
+                           p ? p->load() : 0, m_clock.elapsed()});
+        }
+    }
+    int32_t result = count;
+    if (m_fail.load() > 0) {
+        m_fail.fetch_sub(1);
+        result = -EIO;
+        readData.clear();
+    } else {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_writes.insert(m_writes.end(), got.begin(), got.end());
+    }
+    Bytes reply(4);
+    zframe_put_u32(reply.data(), uint32_t(result));
+    reply.insert(reply.end(), readData.begin(), readData.end());
+    return ::write(c, reply.data(), reply.size()) == ssize_t(reply.size());
+}
+
+void RecordingBus::run()
+{
+    while (!m_stop) {
+        pollfd p = {m_fd, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0)
+            continue;
+        const int c = accept(m_fd, nullptr, nullptr);
+        if (c < 0)
+            continue;
+        while (!m_stop && serve(c)) {
+        }
+        close(c);
+    }
+}
+
+// ------------------------------------------------------------------- Sim
+
+Sim::~Sim()
+{
+    if (m_proc.state() != QProcess::NotRunning) {
+        m_proc.terminate();
+        if (!m_proc.waitForFinished(5000))
+            m_proc.kill();
+        m_proc.waitForFinished(2000);
+    }
+}
+
+bool Sim::start(const QString &root)
+{
+    m_root = root;
+    m_proc.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_proc.start(QStringLiteral(ZR_BINARY_DIR "/sim/zr450-bbsim"), {QStringLiteral("--sysroot"), root});
+    if (!m_proc.waitForStarted(5000))
+        return false;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 15000) {
+        if (QFileInfo::exists(root + QStringLiteral("/run/bbsim.sock")))
+            return true;
+        QTest::qWait(20);
+    }
+    return false;
+}
+
+QString Sim::command(const QString &line)
+{
+    QLocalSocket s;
+    s.connectToServer(m_root + QStringLiteral("/run/bbsim.sock"));
+    if (!s.waitForConnected(3000))
+        return QString();
+    s.write(line.toUtf8() + "\n");
+    s.flush();
+    QElapsedTimer t;
+    t.start();
+    while (!s.canReadLine() && t.elapsed() < 5000)
+        s.waitForReadyRead(50);
+    return QString::fromUtf8(s.readLine()).trimmed();
+}
+
+bool Sim::status(uint32_t *words, int *tx, int *atu)
+{
+    const QStringList f = command(QStringLiteral("status")).split(QLatin1Char(' '));
+    if (f.size() != 1 + ZRADIO_REG_WORDS + 2 || f[0] != QLatin1String("ok"))
+        return false;
+    for (int i = 0; i < ZRADIO_REG_WORDS; ++i)
+        words[i] = f[1 + i].toUInt(nullptr, 16);
+    if (tx)
+        *tx = f[57].mid(3).toInt();
+    if (atu)
+        *atu = f[58].mid(4).toInt();
+    return true;
+}
+
+// --------------------------------------------------------- InputDevices
+
+bool InputDevices::create(const QString &root)
+{
+    m_root = root;
+    QDir().mkpath(root + QStringLiteral("/dev/input"));
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray p = (root + QStringLiteral("/dev/input/event%1").arg(i)).toLocal8Bit();
+        ::unlink(p.constData());
+        if (mkfifo(p.constData(), 0600) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool InputDevices::open()
+{
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray p = (m_root + QStringLiteral("/dev/input/event%1").arg(i)).toLocal8Bit();
+        m_fd[i] = ::open(p.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd[i] < 0)
+            return false;
+    }
+    return true;
+}
+
+InputDevices::~InputDevices()
+{
+    for (int fd : m_fd)
+        if (fd >= 0)
+            close(fd);
+}
+
+bool InputDevices::raw(int device, const input_event &ev)
+{
+    return ::write(m_fd[device], &ev, sizeof(ev)) == ssize_t(sizeof(ev));
+}
+
+static input_event event(uint16_t type, uint16_t code, int32_t value)
+{
+    input_event ev;
+    std::memset(&ev, 0, sizeof(ev));
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
+    return ev;
+}
+
+bool InputDevices::key(int device, int code, int value)
+{
+    const input_event ev[2] = {event(EV_KEY, uint16_t(code), value), event(EV_SYN, SYN_REPORT, 0)};
+    return ::write(m_fd[device], ev, sizeof(ev)) == ssize_t(sizeof(ev));
+}
+
+bool InputDevices::rel(int device, int code, int value)
+{
+    const input_event ev[2] = {event(EV_REL, uint16_t(code), value), event(EV_SYN, SYN_REPORT, 0)};
+    return ::write(m_fd[device], ev, sizeof(ev)) == ssize_t(sizeof(ev));
+}
+
+// ------------------------------------------------------ RecordingWindow
+
+RecordingWindow::RecordingWindow()
+{
+    resize(200, 100);
+}
+
+int RecordingWindow::countOf(int type, int key) const
+{
+    int n = 0;
+    for (const Posted &p : events)
+        n += (p.type == type && p.key == key) ? 1 : 0;
+    return n;
+}
+
+bool RecordingWindow::event(QEvent *e)
+{
+    switch (int(e->type())) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        QKeyEvent *k = static_cast<QKeyEvent *>(e);
+        events.append({int(e->type()), k->key(), int(k->modifiers()), k->text(), 0});
+        return true;
+    }
+    case QEvent::Wheel: {
+        QWheelEvent *w = static_cast<QWheelEvent *>(e);
+        events.append({int(e->type()), 0, int(w->modifiers()), QString(), w->angleDelta().y()});
+        if (tuneOnDial && w->modifiers() == Qt::AltModifier && g_zradio && g_zradio->param)
+            g_zradio->param->modifyFrequncy(-w->angleDelta().y());
+        return true;
+    }
+    case ZRadioEvent::ShortPress:
+    case ZRadioEvent::LongPress:
+        events.append({int(e->type()), int(static_cast<ZRadioEvent *>(e)->value()), 0, QString(), 0});
+        return true;
+    default:
+        return QWidget::event(e);
+    }
+}
+
+RadioLink::RadioLink(zradio_t *r)
+    : radio(r)
+{
+}
+
+RadioLink::~RadioLink()
+{
+    zradio_destroy(radio);
+}
+
+bool activate(QWidget *w)
+{
+    w->show();
+    QApplication::setActiveWindow(w);
+    w->activateWindow();
+    QElapsedTimer t;
+    t.start();
+    while (QApplication::activeWindow() != w && t.elapsed() < 3000)
+        QTest::qWait(10);
+    return QApplication::activeWindow() == w;
+}
+
+} // namespace rtest
