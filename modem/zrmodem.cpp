@@ -288,8 +288,19 @@ void ZRModem::demodulate(float *samples)
         pskDem->exec(samples, int(N));
         break;
     case ModeCW:
-        if (afcEnable.load(std::memory_order_relaxed))
-            cw_dem_set_cwtone(cwDem, trackedFc.load(std::memory_order_relaxed));
+        if (afcEnable.load(std::memory_order_relaxed)) {
+            // Every new tone redesigns the decoder's detector and restarts
+            // its filter; the tracked frequency moves a little with every
+            // block, so it is handed on only once it has moved by a step
+            // well inside the detector's bandwidth.
+            const float f = trackedFc.load(std::memory_order_relaxed);
+            if (std::fabs(f - m_cwAfcTone) >= kCwAfcStep) {
+                m_cwAfcTone = std::round(f);
+                cw_dem_set_cwtone(cwDem, m_cwAfcTone);
+            }
+        } else {
+            m_cwAfcTone = -1000.0f;
+        }
         cw_dem_process(cwDem, samples, N);
         break;
     case ModeRTTY:

@@ -136,6 +136,8 @@ public:
     static constexpr float kOffsetMax = 50.0f;
     static constexpr float kSqlHysteresis = 5.0f;
     static constexpr unsigned kDecim = 16;
+    // The CW decoder follows the AFC in steps of this many Hz.
+    static constexpr float kCwAfcStep = 2.0f;
 
 private:
     void track(float x);
@@ -166,6 +168,7 @@ private:
     float m_offset = 0.0f;
     float m_level = 0.0f;
     bool m_sqlClosed = false;
+    float m_cwAfcTone = -1000.0f;           // tone last handed to the CW decoder by the AFC
     unsigned m_capErrors = 0;
 
     // Modulator thread only.

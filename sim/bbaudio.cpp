@@ -125,6 +125,7 @@ void BbAudio::txBlock(const int16_t *frames, size_t n)
         peak = std::max(peak, std::abs(v));
         sq += double(v) * v;
     }
+    const bool keyed = peak >= kActiveLevel && m_board->transmitting();
     std::lock_guard<std::mutex> lock(m_mutex);
     TxStats &s = m_txs;
     s.frames += n;
@@ -135,6 +136,8 @@ void BbAudio::txBlock(const int16_t *frames, size_t n)
         return;
     }
     s.activeBlocks++;
+    if (keyed)
+        s.txBlocks++;
     s.sumSquares += sq;
     for (size_t i = 0; i < n; i++) {
         const int v = frames[2 * i];
@@ -260,7 +263,7 @@ bool BbAudio::command(const QString &name, const QStringList &args, QString *rep
         const double activeS = double(s.activeBlocks * kTxBlock) / 16000.0;
         const double rms = s.activeBlocks ? std::sqrt(s.sumSquares / double(s.activeBlocks * kTxBlock)) : 0.0;
         const double hz = activeS > 0 ? double(s.crossings) / 2.0 / activeS : 0.0;
-        *reply = QStringLiteral("ok frames=%1 active_ms=%2 bursts=%3 last_ms=%4 peak=%5 rms=%6 hz=%7 on=%8")
+        *reply = QStringLiteral("ok frames=%1 active_ms=%2 tx_ms=%9 bursts=%3 last_ms=%4 peak=%5 rms=%6 hz=%7 on=%8")
                      .arg(s.frames)
                      .arg(s.activeBlocks * 10)
                      .arg(s.bursts)
@@ -268,7 +271,8 @@ bool BbAudio::command(const QString &name, const QStringList &args, QString *rep
                      .arg(s.peak)
                      .arg(qRound(rms))
                      .arg(qRound(hz))
-                     .arg(s.inBurst ? 1 : 0);
+                     .arg(s.inBurst ? 1 : 0)
+                     .arg(s.txBlocks * 10);
         return true;
     }
     if (name == QLatin1String("cwkey")) {

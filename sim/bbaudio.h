@@ -29,10 +29,10 @@ struct zsimaudio_t;
 // Control commands (answered through the simulator's control socket):
 //
 //   txaudio [reset]
-//       ok frames=F active_ms=A bursts=B last_ms=L peak=P rms=R hz=H on=0|1
+//       ok frames=F active_ms=A tx_ms=T bursts=B last_ms=L peak=P rms=R hz=H on=0|1
 //       F: frames received from the playback since the last reset (silence
 //       included); A: time with audio above 1 % of full scale, in 10 ms
-//       steps; B: bursts of audio (a burst ends after 200 ms of silence);
+//       steps; T: the part of A while the board was transmitting; B: bursts of audio (a burst ends after 200 ms of silence);
 //       L: length of the last (or current) burst in ms; P: peak sample;
 //       R: RMS of the active audio; H: its frequency from zero crossings;
 //       on: a burst is in progress. "reset" zeroes them and answers "ok".
@@ -62,6 +62,7 @@ private:
     struct TxStats {
         uint64_t frames = 0;
         uint64_t activeBlocks = 0;
+        uint64_t txBlocks = 0;    // active while the board transmitted
         uint64_t bursts = 0;
         uint64_t burstBlocks = 0; // blocks from the first active one of the last burst
         uint64_t quietBlocks = 0; // inactive blocks since the last active one

@@ -8,6 +8,7 @@
 #include "modem_harness.h"
 #include "morsesender.h"
 #include "user_i2c.h"
+#include "zradio.h"
 #include "zaudiopcm.h"
 #include "zrmodem.h"
 #include "zsimaudio.h"
@@ -284,6 +285,17 @@ void TestModemHost::modeChangesAndNames()
     QCOMPARE(m.cwDem->tone_req.load(), 650.0f);
     QCOMPARE(logCount(QStringLiteral("new lo phase=")), 0);
     QCOMPARE(m.fc(), 650.0f);
+
+    // With AFC the CW decoder follows the tracked frequency, in whole-hertz
+    // steps of at least 2 Hz (each new tone redesigns its detector).
+    m.setFc(1000);
+    m.afcEnable = 1;
+    m.sqlThreshold = 20;
+    feedTone(m, 1020, 5000, 5.0, &ph);
+    const float tone = m.cwDem->tone_req.load();
+    QCOMPARE(tone, std::round(tone));
+    QVERIFY2(std::fabs(tone - m.trackedFc.load()) <= 2.5f && std::fabs(tone - 1020.0f) < 4.0f,
+             qPrintable(QStringLiteral("%1 %2").arg(tone).arg(m.trackedFc.load())));
 }
 
 // The modulator thread's passes, driven by hand: what is played, when the
@@ -856,7 +868,32 @@ void TestModemHost::simulatorEndToEnd()
         QVERIFY2(std::fabs(field(tx, "last_ms") - expectMs) < 120, qPrintable(tx));
         QVERIFY2(std::fabs(field(tx, "hz") - 1000) < 30, qPrintable(tx));
         QVERIFY2(field(tx, "peak") > 4900 && field(tx, "peak") <= 5000, qPrintable(tx));
+        QCOMPARE(field(tx, "tx_ms"), 0.0); // nobody keyed the radio
         QTRY_VERIFY_WITH_TIMEOUT(psk.level.load() < 15.0f, 5000);
+
+        // The whole way to the radio: the dialog's transmit state goes to the
+        // main window's slot, the register push sends the modem transmit bit
+        // and the board transmits while the audio plays, and stops after it.
+        zradio_t *radio = zradio_create("/dev/i2c-0", 114);
+        QVERIFY(radio);
+        QCOMPARE(simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
+        QVERIFY(m.postText(QStringLiteral("TEST")));
+        bool keyed = false, released = false;
+        t.restart();
+        while (t.elapsed() < 10000 && !released) {
+            zradio_set_modem_trx(m.trxState()); // MainWidget::slot_modemTrxReceiver
+            zradio_update_params();             // its update timer
+            QThread::msleep(50);
+            const QString st = simCommand(root.path(), "status");
+            keyed = keyed || st.endsWith(QLatin1String("tx=1 atu=0"));
+            released = keyed && !m.transmitFlag() && st.endsWith(QLatin1String("tx=0 atu=0"));
+        }
+        QVERIFY(keyed);
+        QVERIFY(released);
+        const QString tx2 = simCommand(root.path(), "txaudio");
+        QVERIFY2(field(tx2, "tx_ms") >= field(tx2, "active_ms") - 200 && field(tx2, "active_ms") > 2500,
+                 qPrintable(tx2));
+        zradio_destroy(radio);
     }
 
     // The Morse sender keys the simulator's key line: "EI" at 20 WPM.
