@@ -16,7 +16,6 @@
 
 #include <QElapsedTimer>
 #include <QLocalSocket>
-#include <QMutex>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -26,18 +25,19 @@
 
 #include <atomic>
 #include <cmath>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
 namespace {
 
-QMutex g_logMutex;
+std::mutex g_logMutex; // a standard lock, so thread checkers see it
 QStringList g_log;
 
 void collectMessages(QtMsgType, const QMessageLogContext &, const QString &msg)
 {
-    QMutexLocker lock(&g_logMutex);
+    std::lock_guard<std::mutex> lock(g_logMutex);
     if (g_log.size() < 200000)
         g_log << msg;
     if (qEnvironmentVariableIsSet("ZR_TEST_VERBOSE"))
@@ -46,7 +46,7 @@ void collectMessages(QtMsgType, const QMessageLogContext &, const QString &msg)
 
 int logCount(const QString &needle)
 {
-    QMutexLocker lock(&g_logMutex);
+    std::lock_guard<std::mutex> lock(g_logMutex);
     int n = 0;
     for (const QString &l : qAsConst(g_log))
         if (l.contains(needle))
@@ -56,7 +56,7 @@ int logCount(const QString &needle)
 
 void clearLog()
 {
-    QMutexLocker lock(&g_logMutex);
+    std::lock_guard<std::mutex> lock(g_logMutex);
     g_log.clear();
 }
 
