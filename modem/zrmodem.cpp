@@ -439,8 +439,8 @@ ZRModem::ModAction ZRModem::modStep(int16_t *period, unsigned M, bool paused)
 
     const uint32_t posts = m_txPosts.load();
     if (m_txFlag.load()) {
-        // The mode's own modulator; one still finishing after a mode change
-        // is played out first.
+        // The mode's own modulator; while it is idle, one still finishing
+        // after a mode change is played out.
         const bool rttyBusy = rtty_mod_is_active(rttyMod);
         const bool pskBusy = pskMod->isActive();
         int src = md;
