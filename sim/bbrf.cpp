@@ -12,6 +12,11 @@ const BbStation kStations[] = {
     {14271500.0, -73.0f, "20m carrier 14.2715"},
     {14290000.0, -95.0f, "20m carrier 14.290"},
     {14300000.0, -80.0f, "20m carrier 14.300"},
+    // The stations whose audio the receiver plays (bbstations.h), shown
+    // here as their carriers.
+    {14070600.0, -80.0f, "20m CW beacon 14.0706"},
+    {14071200.0, -82.0f, "20m PSK31 station 14.0712"},
+    {14072000.0, -78.0f, "20m RTTY station 14.072"},
     {7030000.0, -80.0f, "40m carrier 7.030"},
     {7040000.0, -85.0f, "40m carrier 7.040"},
     {7051500.0, -76.0f, "40m carrier 7.0515"},

@@ -1,5 +1,6 @@
 #include "bbsim.h"
 
+#include "bbaudio.h"
 #include "bbboard.h"
 #include "bbciv.h"
 #include "bbi2c.h"
@@ -91,6 +92,9 @@ bool BbSim::start()
     m_i2c = new BbI2c(m_board.get(), this);
     if (!m_i2c->start(m_root + QStringLiteral("/dev/i2c-0")))
         return false;
+    m_audio.reset(new BbAudio(m_board.get()));
+    if (!m_audio->start(m_root))
+        return false;
 
     m_input = new BbInput(m_board.get(), this);
     if (!m_input->start(m_root))
@@ -155,6 +159,10 @@ QString BbSim::command(const QString &line)
     for (const auto &c : kCommands)
         if (name == QLatin1String(c.name))
             return (this->*c.handler)(w);
+    // Sound card and key line: txaudio, cwkey, stations (bbaudio.h).
+    QString reply;
+    if (m_audio && m_audio->command(name, w, &reply))
+        return reply;
     return QStringLiteral("error unknown command ") + name.left(32);
 }
 

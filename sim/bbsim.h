@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class BbAudio;
 class BbBoard;
 class BbCiv;
 class BbI2c;
@@ -27,11 +28,12 @@ public:
     // UART line rate (bits per second, 10 bits per byte); before start().
     void setBaud(int baud) { m_baud = baud; }
 
-    // Creates the system root's tree, the UART and I2C stand-ins and the
-    // control socket.
+    // Creates the system root's tree, the UART and I2C stand-ins, the sound
+    // card and key line (bbaudio.h) and the control socket.
     bool start();
 
-    // Answers one control-socket command line.
+    // Answers one control-socket command line (the sound card's and key
+    // line's commands are listed in bbaudio.h).
     QString command(const QString &line);
 
     BbBoard *board() const { return m_board.get(); }
@@ -58,6 +60,7 @@ private:
     std::unique_ptr<BbBoard> m_board;
     std::unique_ptr<BbUart> m_uart;
     std::unique_ptr<BbCiv> m_civ; // the CI-V serial-port pairs
+    std::unique_ptr<BbAudio> m_audio; // sound card and key line (bbaudio.h)
     BbI2c *m_i2c = nullptr;
     BbInput *m_input = nullptr;
     QLocalServer *m_control = nullptr;

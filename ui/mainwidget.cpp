@@ -239,6 +239,12 @@ void MainWidget::slot_civSetUtcOffset(int32_t offset)
     zrmisc_set_utc_offset(-(offset / 100));
 }
 
+void MainWidget::slot_modemTrxReceiver(uint8_t state)
+{
+    qCInfo(logSystem) << "modem trx:" << state;
+    zradio_set_modem_trx(state);
+}
+
 void MainWidget::slot_appFatalErrorReset(int32_t err)
 {
     qCInfo(logSystem) << "App fatal error, going to reset." << err;

@@ -45,6 +45,9 @@ public slots:
     void slot_timerUpdate();
     void slot_delayInitProcess();
     void slot_appFatalErrorReset(int32_t err);
+    // The modem dialog's transmit state: the radio goes into (1) or out of
+    // (0) modem transmit.
+    void slot_modemTrxReceiver(uint8_t state);
 
 protected:
     void wheelEvent(QWheelEvent *event) override;

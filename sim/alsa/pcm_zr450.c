@@ -16,6 +16,10 @@
  *   playback  keeps the written frames in its buffer and hands them to the
  *             peer as the clock plays them (no peer: discarded in real time).
  *
+ * The peer can also make the card fail (every call then returns its errno)
+ * or stall it (its clock stops: nothing becomes ready, a blocking read or
+ * write waits until the peer lets it go on), as a broken codec would.
+ *
  * Configuration:
  *   pcm.NAME {
  *       type zr450
@@ -68,6 +72,8 @@ typedef struct {
     uint64_t appl;
     uint64_t sent;
     int fault;
+    int stalled;
+    uint64_t stall_ns; /* when the clock stopped */
 
     /* Playback: the device buffer (buffer frames, indexed by frame number
      * modulo its size). Capture: the jitter buffer fed by the peer. */
@@ -89,6 +95,8 @@ static uint64_t now_ns(void)
 
 static uint64_t clock_frames(const zr450_t *z, uint64_t now)
 {
+    if (z->stalled)
+        now = z->stall_ns;
     const uint64_t el = now > z->t0_ns ? now - z->t0_ns : 0;
     return el / 1000000000ull * z->rate + el % 1000000000ull * z->rate / 1000000000ull;
 }
@@ -100,13 +108,29 @@ static int is_capture(const zr450_t *z)
 
 static void timer_update(zr450_t *z);
 
+/* Stops or restarts the clock; a restarted clock goes on from where it
+ * stopped. */
+static void set_stall(zr450_t *z, int on)
+{
+    const uint64_t now = now_ns();
+    if (on && !z->stalled) {
+        z->stalled = 1;
+        z->stall_ns = now;
+    } else if (!on && z->stalled) {
+        z->stalled = 0;
+        if (now > z->stall_ns)
+            z->t0_ns += now - z->stall_ns;
+    }
+}
+
 static void peer_disconnect(zr450_t *z)
 {
     if (z->sock >= 0)
         close(z->sock);
     z->sock = -1;
-    if (z->fault) {
+    if (z->fault || z->stalled) {
         z->fault = 0;
+        set_stall(z, 0);
         timer_update(z);
     }
 }
@@ -189,6 +213,9 @@ static void peer_service(zr450_t *z)
         memcpy(&h, z->msg, sizeof h);
         if (h.type == ZSA_MSG_FAULT) {
             z->fault = h.count > 4095 ? EIO : (int)h.count;
+            timer_update(z);
+        } else if (h.type == ZSA_MSG_STALL) {
+            set_stall(z, h.count != 0);
             timer_update(z);
         } else if (h.type == ZSA_MSG_AUDIO && is_capture(z) && z->running) {
             size_t frames = ((size_t)n - ZSA_HEADER_BYTES) / ZSA_FRAME_BYTES;
@@ -309,7 +336,7 @@ static void timer_update(zr450_t *z)
     if (z->fault) {
         its.it_value.tv_nsec = 1000000;
         its.it_interval.tv_nsec = 1000000;
-    } else if (z->running) {
+    } else if (z->running && !z->stalled) {
         const uint64_t per = (uint64_t)z->period * 1000000000ull / z->rate;
         const uint64_t first = z->t0_ns + per;
         its.it_value.tv_sec = (time_t)(first / 1000000000ull);
@@ -331,6 +358,8 @@ static int zr450_start(snd_pcm_ioplug_t *io)
     z->feed_rd = z->feed_len = 0;
     z->primed = 0;
     z->t0_ns = now_ns();
+    if (z->stalled)
+        z->stall_ns = z->t0_ns;
     z->running = 1;
     timer_update(z);
     return 0;

@@ -29,6 +29,11 @@ namespace {
 // A burst may start this far ahead of the clock; beyond it frames go out in
 // real time.
 constexpr double kMaxCredit = ZSA_MAX_FRAMES;
+// Playback streams that sent audio this recently are waited for before the
+// mix is handed out: each sends in packets at its own moments, and handing
+// out a position before a playing stream has filled it would put a gap into
+// that stream's audio.
+constexpr uint64_t kPlayHoldNs = 150000000ull;
 
 uint64_t nowNs()
 {
@@ -64,9 +69,16 @@ void sendFault(int fd, int err)
     (void)!send(fd, &h, sizeof h, MSG_DONTWAIT | MSG_NOSIGNAL);
 }
 
+void sendStall(int fd, bool on)
+{
+    const zsa_header_t h = {ZSA_MSG_STALL, on ? 1u : 0u};
+    (void)!send(fd, &h, sizeof h, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
 struct PlayClient {
     int fd;
     size_t cursor; // frames from the front of the mix where its next frame goes
+    uint64_t lastNs; // when it last sent audio (0: never)
 };
 
 } // namespace
@@ -84,6 +96,7 @@ struct zsimaudio_t {
     std::vector<PlayClient> playClients;
     std::deque<int32_t> mix; // interleaved stereo sums
     int fault[2] = {0, 0};
+    bool stall[2] = {false, false};
 
     void wake()
     {
@@ -93,6 +106,7 @@ struct zsimaudio_t {
     void run();
     void acceptAll(int listenFd, zsimaudio_dir_t dir);
     void mixIn(PlayClient &c, const int16_t *frames, size_t n);
+    size_t mixReady() const;
     void paceCapture(double &credit, uint64_t &lastNs);
 };
 
@@ -104,10 +118,12 @@ void zsimaudio_t::acceptAll(int listenFd, zsimaudio_dir_t dir)
             return;
         if (fault[dir])
             sendFault(fd, fault[dir]);
+        if (stall[dir])
+            sendStall(fd, true);
         if (dir == ZSIMAUDIO_CAPTURE)
             capClients.push_back(fd);
         else
-            playClients.push_back({fd, 0});
+            playClients.push_back({fd, 0, 0});
     }
 }
 
@@ -121,6 +137,7 @@ void zsimaudio_t::mixIn(PlayClient &c, const int16_t *frames, size_t n)
         mix[idx + 1] += frames[2 * i + 1];
     }
     c.cursor += n;
+    c.lastNs = nowNs();
     const size_t frames_held = mix.size() / 2;
     if (frames_held > ZSIMAUDIO_MAX_QUEUED) {
         const size_t drop = frames_held - ZSIMAUDIO_MAX_QUEUED;
@@ -128,6 +145,18 @@ void zsimaudio_t::mixIn(PlayClient &c, const int16_t *frames, size_t n)
         for (PlayClient &p : playClients)
             p.cursor = p.cursor > drop ? p.cursor - drop : 0;
     }
+}
+
+// Frames of the mix every playing stream has contributed to; a stream that
+// fell silent (stopped, drained, closed) holds nothing back.
+size_t zsimaudio_t::mixReady() const
+{
+    size_t ready = mix.size() / 2;
+    const uint64_t now = nowNs();
+    for (const PlayClient &c : playClients)
+        if (c.lastNs && now - c.lastNs < kPlayHoldNs)
+            ready = std::min(ready, c.cursor);
+    return ready;
 }
 
 void zsimaudio_t::paceCapture(double &credit, uint64_t &lastNs)
@@ -330,9 +359,16 @@ size_t zsimaudio_read_playback(zsimaudio_t *z, int16_t *frames, size_t max, int 
     if (!z || !frames || !max)
         return 0;
     std::unique_lock<std::mutex> lock(z->mu);
-    z->cv.wait_for(lock, std::chrono::milliseconds(std::max(0, timeout_ms)),
-                   [z] { return z->stop || !z->mix.empty(); });
-    const size_t n = std::min(max, z->mix.size() / 2);
+    // Waits in short steps: a stream falling silent releases the mix by the
+    // passing of time, not by an event.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeout_ms));
+    while (!z->stop && z->mixReady() == 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            break;
+        z->cv.wait_for(lock, std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(10)));
+    }
+    const size_t n = std::min(max, z->mixReady());
     for (size_t i = 0; i < 2 * n; i++)
         frames[i] = int16_t(std::max(-32768, std::min(32767, z->mix[i])));
     z->mix.erase(z->mix.begin(), z->mix.begin() + std::ptrdiff_t(2 * n));
@@ -373,5 +409,20 @@ void zsimaudio_set_fault(zsimaudio_t *z, zsimaudio_dir_t dir, int err)
     } else {
         for (const PlayClient &c : z->playClients)
             sendFault(c.fd, err);
+    }
+}
+
+void zsimaudio_set_stall(zsimaudio_t *z, zsimaudio_dir_t dir, bool on)
+{
+    if (!z)
+        return;
+    std::lock_guard<std::mutex> lock(z->mu);
+    z->stall[dir] = on;
+    if (dir == ZSIMAUDIO_CAPTURE) {
+        for (int fd : z->capClients)
+            sendStall(fd, on);
+    } else {
+        for (const PlayClient &c : z->playClients)
+            sendStall(c.fd, on);
     }
 }

@@ -17,8 +17,10 @@
 // At most ZSIMAUDIO_MAX_QUEUED frames wait; the rest of a write is refused.
 //
 // Transmit audio: every open playback stream sends what the clock plays;
-// streams playing at once are summed (a mixing device). Playback frames
-// wait until read, the oldest dropped beyond ZSIMAUDIO_MAX_QUEUED.
+// streams playing at once are summed (a mixing device), each in the order it
+// played: mixed frames are handed out once every stream that played in the
+// last 150 ms has filled them. Playback frames wait until read, the oldest
+// dropped beyond ZSIMAUDIO_MAX_QUEUED.
 
 struct zsimaudio_t;
 
@@ -51,5 +53,10 @@ bool zsimaudio_wait_clients(zsimaudio_t *z, zsimaudio_dir_t dir, int n, int time
 // Makes the streams of a direction fail with errno err (a dead sound card),
 // the open ones at once and later ones on connecting; 0 heals them.
 void zsimaudio_set_fault(zsimaudio_t *z, zsimaudio_dir_t dir, int err);
+
+// Stalls the streams of a direction (their clock stops, nothing becomes
+// ready: a hung sound card), the open ones at once and later ones on
+// connecting; false lets them run on.
+void zsimaudio_set_stall(zsimaudio_t *z, zsimaudio_dir_t dir, bool on);
 
 #endif

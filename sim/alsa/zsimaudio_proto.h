@@ -16,6 +16,9 @@
  *                  (receiver audio), playback stream -> peer (transmit audio).
  *   ZSA_MSG_FAULT  peer -> stream, no payload: count is an errno value the
  *                  stream then fails with (a dead sound card), 0 heals it.
+ *   ZSA_MSG_STALL  peer -> stream, no payload: count 1 stops the stream's
+ *                  clock (a stalled sound card: nothing becomes ready), 0
+ *                  lets it run on from where it stopped.
  *
  * Both sides send without blocking and drop what the other side has no room
  * for: a stalled peer never stalls the application and the reverse.
@@ -27,6 +30,7 @@
 
 #define ZSA_MSG_AUDIO 1u
 #define ZSA_MSG_FAULT 2u
+#define ZSA_MSG_STALL 3u
 
 #define ZSA_CHANNELS 2u
 #define ZSA_FRAME_BYTES 4u

@@ -1,0 +1,3 @@
+zr_add_bench(bench_modemhost SOURCES bench_modemhost.cpp LIBS zr_modem zr_modem_harness zr_simaudio)
+target_compile_definitions(bench_modemhost PRIVATE ZR450_ALSA_CONFIG_PATH="${ZR450_ALSA_CONFIG_PATH}")
+add_dependencies(bench_modemhost asound_module_pcm_zr450)
