@@ -228,10 +228,19 @@ int run(const QString &command)
     if (root.isEmpty())
         return std::system(command.toLocal8Bit().constData());
 
-    logCommand(root, command);
+    // The line is logged once its effect is in place, so whoever sees it in
+    // the log also sees the changed files; a power-off is logged first, as
+    // the process ends inside it.
     const QList<QStringList> cmds = splitCommandLine(command);
+    bool endsProcess = false;
+    for (const QStringList &words : cmds)
+        endsProcess |= words.value(0) == QLatin1String("poweroff") || words.value(0) == QLatin1String("reboot");
+    if (endsProcess)
+        logCommand(root, command);
     for (const QStringList &words : cmds)
         emulate(words);
+    if (!endsProcess)
+        logCommand(root, command);
     return 0;
 }
 

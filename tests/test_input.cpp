@@ -439,6 +439,17 @@ private slots:
                 s->paramItem("wparam", "nbe");
             }
         });
+        // A failed check returns early: the thread must still be joined.
+        struct Joiner {
+            std::atomic<bool> &stop;
+            std::thread &t;
+            ~Joiner()
+            {
+                stop = true;
+                if (t.joinable())
+                    t.join();
+            }
+        } joiner{ stop, civ };
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, [&]() {
             zradio_update_params();
@@ -449,7 +460,7 @@ private slots:
         l.hold(4, 116, 100);
         QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains("echo 0 > /sys/class/backlight/backlight/brightness"), 20000);
         QTRY_COMPARE(l.radio->screenOff.load(), uint8_t(1));
-        QCOMPARE(readFile(l.root.path() + "/sys/class/backlight/backlight/brightness"), QString("0\n"));
+        QTRY_COMPARE(readFile(l.root.path() + "/sys/class/backlight/backlight/brightness"), QString("0\n"));
         l.hold(4, 116, 100);
         QTRY_COMPARE_WITH_TIMEOUT(l.radio->screenOff.load(), uint8_t(0), 20000);
         QTRY_VERIFY(readFile(log).contains("echo 7 > /sys/class/backlight/backlight/brightness"));
