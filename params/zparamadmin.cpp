@@ -341,8 +341,15 @@ void ZParamAdmin::setParamItem(const QString &group, const QString &key, const Q
     }
     if (group == QLatin1String("wparam")) {
         const int i = m_wparamIndex.value(key, -1);
-        if (i >= 0)
-            wparamItems[i].value = value;
+        if (i < 0)
+            return;
+        const QVariant old = wparamItems.at(i).value;
+        wparamItems[i].value = value;
+        // The LO pair belongs to the front VFO: another VFO in front, or
+        // centre mode switched, and it must follow, or the radio would
+        // stay tuned where the other VFO was.
+        if (old != value && (key == QLatin1String("vi") || key == QLatin1String("center_mode")))
+            followFrontVfo();
     }
 }
 

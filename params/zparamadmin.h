@@ -215,6 +215,8 @@ private:
     void applyMemoValues(const QMap<QString, zparam_item_t> &src, QMap<QString, zparam_item_t> &dst,
                          const char *what);
     void checkLoPair(int freq, int mode, int dlo, int plo);
+    // Keeps the LO pair when it still fits the front VFO, else re-centres it.
+    void followFrontVfo();
     void initTwinFilters();
     void checkStoredLo();
     QList<ztwinfilter_t> &familyFilters(int family);

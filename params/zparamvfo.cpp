@@ -207,6 +207,11 @@ void ZParamAdmin::checkLoPair(int freq, int mode, int dlo, int plo)
     }
 }
 
+void ZParamAdmin::followFrontVfo()
+{
+    checkLoPair(vfoFront(QStringLiteral("freq")).value.toInt(), mode(), dloFreq, ploFreq);
+}
+
 void ZParamAdmin::checkStoredLo()
 {
     Locker lock(this);
@@ -279,8 +284,7 @@ void ZParamAdmin::loadLogicVfo()
         }
     }
     // The LO pair belonged to the channel; it must follow the VFO again.
-    const zparam_item_t f = vfoFront(QStringLiteral("freq"));
-    checkLoPair(f.value.toInt(), mode(), dloFreq, ploFreq);
+    followFrontVfo();
 }
 
 void ZParamAdmin::applyMemoValues(const QMap<QString, zparam_item_t> &src, QMap<QString, zparam_item_t> &dst,
@@ -359,8 +363,7 @@ void ZParamAdmin::copyVfo(int from)
     QMap<QString, zparam_item_t> &dst = from == 0 ? vfobItems : vfoaItems;
     for (auto it = src.constBegin(); it != src.constEnd(); ++it)
         dst[it.key()].value = it.value().value;
-    const zparam_item_t f = vfoFront(QStringLiteral("freq"));
-    checkLoPair(f.value.toInt(), mode(), dloFreq, ploFreq);
+    followFrontVfo();
 }
 
 // ---------------------------------------------------------------------------

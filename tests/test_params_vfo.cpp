@@ -803,6 +803,39 @@ private slots:
         QCOMPARE(freqOf(s), 14250000);
         checkLo(s);
     }
+
+    // Another VFO brought to the front (VFO key, CI-V 07) or centre mode
+    // switched: the LO pair follows the front VFO, so the radio tunes what
+    // the display shows, also on the next tuning step.
+    void loPairFollowsTheFrontVfo()
+    {
+        Sysroot root;
+        ZParamAdmin s;
+        s.setParamItem(W, "vi", 0);
+        s.setMode(2);
+        s.setVfoFront("freq", 14000000);
+        s.setVfoFront("freq", 14030000); // an offset inside the window
+        QVERIFY(s.dloFreq.load() != 0);
+        s.setVfoBack("freq", 7050000);
+        s.setParamItem(W, "vi", 1);
+        QCOMPARE(freqOf(s), 7050000);
+        checkLo(s);
+        s.setParamItem(W, "ts", 1);
+        s.modifyFrequncy(1);
+        QCOMPARE(freqOf(s), 7050010);
+        checkLo(s);
+        s.modifyParamItem(W, "vi", 1); // steps (wraps) back to A
+        QCOMPARE(freqOf(s), 14030000);
+        checkLo(s);
+
+        s.setVfoFront("freq", 14040000);
+        QVERIFY(s.dloFreq.load() != 0);
+        s.setParamItem(W, "center_mode", 1);
+        QCOMPARE(s.dloFreq.load(), 0);
+        QCOMPARE(s.ploFreq.load(), 14040000);
+        s.setParamItem(W, "center_mode", 0);
+        checkLo(s);
+    }
 };
 
 int runParamVfoTests(int argc, char **argv)
