@@ -174,6 +174,14 @@ int knob_mod(int x, int m)
 
 const char *const kKnobKeys[3] = {"rxvol", "sqlthr", "rfg"};
 
+// The opposite of an encoder count. The most negative 32-bit count has no
+// opposite; a device that sends it still turns the other way, by the
+// largest count there is.
+int opposite_count(int32_t v)
+{
+    return v == INT32_MIN ? INT32_MAX : -v;
+}
+
 void group_key(int key, const char *text)
 {
     post_key(QEvent::KeyPress, key, Qt::ControlModifier, QString::fromLatin1(text));
@@ -377,13 +385,13 @@ void zradio_input_handle_event(zradio_t *radio, const input_event &ev)
             // Small knob: one item step per event, whatever the count.
             const int sel = radio->knobSelector.load();
             if (sel >= 0 && sel < 3 && store) {
-                store->modifyParamItem(wparam, QLatin1String(kKnobKeys[sel]), -ev.value, -1,
+                store->modifyParamItem(wparam, QLatin1String(kKnobKeys[sel]), opposite_count(ev.value), -1,
                                        zrnamespace::ModifyByItem);
                 if (sel == 0)
                     radio->volChanged.store(1);
             }
         } else if (ev.code == REL_X) {
-            post_wheel(-ev.value, Qt::AltModifier); // tuning dial
+            post_wheel(opposite_count(ev.value), Qt::AltModifier); // tuning dial
         } else if (ev.code == REL_Z) {
             post_wheel(ev.value, Qt::NoModifier); // multi-function knob
         }

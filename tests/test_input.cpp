@@ -664,6 +664,32 @@ private slots:
         QCOMPARE(sim.process().exitCode(), 0);
         tick.stop();
     }
+
+    // Encoder counts at the ends of the 32-bit range: the most negative
+    // count still turns the small knob and the dial the other way (its
+    // opposite does not fit in 32 bits).
+    void extremeEncoderCounts()
+    {
+        Link l;
+        QVERIFY(l.up());
+        ZParamAdmin *s = l.store;
+        RecordingWindow &w = l.win;
+        l.radio->knobSelector.store(0);
+        s->setParamItem("wparam", "rxvol", 30);
+        l.dev.rel(2, REL_Y, INT32_MIN);
+        QTRY_COMPARE(s->rxVolum(), 31);
+        l.dev.rel(2, REL_Y, INT32_MAX);
+        QTRY_COMPARE(s->rxVolum(), 30);
+
+        w.clearEvents();
+        l.dev.rel(1, REL_X, INT32_MIN);
+        QTRY_COMPARE(w.events.size(), 1);
+        QCOMPARE(w.events[0].delta, INT32_MAX);
+        QCOMPARE(w.events[0].modifiers, int(Qt::AltModifier));
+        l.dev.rel(3, REL_Z, INT32_MIN);
+        QTRY_COMPARE(w.events.size(), 2);
+        QCOMPARE(w.events[1].delta, INT32_MIN);
+    }
 };
 
 QTEST_MAIN(TestInput)
