@@ -521,8 +521,7 @@ bool CivDevice::dispatch(const QByteArray &f, QByteArray &body)
         if (n == 3) {
             // Back to VFO mode the way the front panel does it: the VFOs
             // saved on entering memory mode come back.
-            if (m_admin->vm() != 0)
-                m_admin->setVfoMemoMode(0);
+            m_admin->setVfoMemoMode(0);
             body = ok;
             return true;
         }

@@ -238,12 +238,19 @@ void ZParamAdmin::checkStoredLo()
 bool ZParamAdmin::setVfoMemoMode(int vm)
 {
     Locker lock(this);
+    // Only a real change of mode moves the VFOs: in VFO mode the rows are
+    // older than the caches (reloading them would undo the tuning since),
+    // and in memory mode the caches hold the channel (saving them would put
+    // the channel in place of the operator's own VFOs).
+    const bool memoryMode = this->vm() != 0;
     if (vm == 0) {
-        loadLogicVfo();
+        if (memoryMode)
+            loadLogicVfo();
         setParamItem(QStringLiteral("wparam"), QStringLiteral("vm"), 0);
         return true;
     }
-    saveLogicVfo();
+    if (!memoryMode)
+        saveLogicVfo();
     setParamItem(QStringLiteral("wparam"), QStringLiteral("vm"), 1);
     updateChItem(false);
     requestChUpdate();

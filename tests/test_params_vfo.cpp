@@ -836,6 +836,32 @@ private slots:
         s.setParamItem(W, "center_mode", 0);
         checkLo(s);
     }
+
+    // Asking for the mode the radio is already in changes nothing: the
+    // operator's VFO survives a second request for memory mode, and the
+    // tuning done in VFO mode survives a request for VFO mode.
+    void repeatedModeRequests()
+    {
+        Sysroot root;
+        ZParamAdmin s;
+        s.setVfoFront("freq", 3650000);
+        s.saveChItem(4, s.logicVfoMemo());
+        s.setVfoFront("freq", 14250000);
+        QVERIFY(s.setVfoMemoMode(1));
+        QCOMPARE(freqOf(s), 3650000);
+        QVERIFY(s.setVfoMemoMode(1));
+        QCOMPARE(freqOf(s), 3650000);
+        QVERIFY(s.setVfoMemoMode(0));
+        QCOMPARE(freqOf(s), 14250000);
+        checkLo(s);
+
+        s.setVfoFront("freq", 14255000);
+        s.setMode(3);
+        QVERIFY(s.setVfoMemoMode(0));
+        QCOMPARE(freqOf(s), 14255000);
+        QCOMPARE(s.mode(), 3);
+        checkLo(s);
+    }
 };
 
 int runParamVfoTests(int argc, char **argv)
