@@ -74,6 +74,14 @@ std::mutex g_tmpIniMutex;
 
 enum RowStatus { RowFound, RowMissing, RowError };
 
+// The tables' CREATE statements; %1 is the table name.
+const char *const kParamTableSql =
+    "CREATE TABLE IF NOT EXISTS %1(pname TEXT PRIMARY KEY, ptag TEXT, pv TEXT, pdef TEXT, pprop TEXT, pfmt TEXT)";
+const char *const kChTableSql =
+    "CREATE TABLE IF NOT EXISTS %1(ch TEXT PRIMARY KEY, vfoa TEXT, vfob TEXT, chtag TEXT, flags TEXT)";
+const char *const kAtuTableSql =
+    "CREATE TABLE IF NOT EXISTS %1(freq TEXT PRIMARY KEY, network TEXT, reserve1 TEXT, reserve2 TEXT)";
+
 void dbCreate(QSqlDatabase &db, const QString &statement, const QString &table, bool textTable)
 {
     QSqlQuery q(db);
@@ -88,6 +96,17 @@ void dbCreate(QSqlDatabase &db, const QString &statement, const QString &table, 
         qDebug() << "TABLE [file_table] created";
     else
         qDebug() << "TABLE" << table << " created";
+}
+
+// Creates table `name` from one of the statements above; the name is
+// spliced into the statement, so only a plain identifier is accepted.
+void dbCreateNamed(QSqlDatabase &db, const char *statement, const QString &name)
+{
+    if (!zparam_sql::validTableName(name)) {
+        qDebug() << QStringLiteral("Can't create table \"%1\",").arg(name) << "invalid table name";
+        return;
+    }
+    dbCreate(db, QString::fromLatin1(statement).arg(name), name, false);
 }
 
 void dbAddNewData(QSqlDatabase &db, const QString &table, const QStringList &fields)
@@ -601,27 +620,13 @@ void ZParamAdmin::iniTextToItem(const QString &group, const QString &text, QMap<
 void ZParamAdmin::createTable(const QString &name)
 {
     Locker lock(this);
-    if (!zparam_sql::validTableName(name)) {
-        qDebug() << QStringLiteral("Can't create table \"%1\",").arg(name) << "invalid table name";
-        return;
-    }
-    const QString statement = QStringLiteral(
-        "CREATE TABLE IF NOT EXISTS %1(pname TEXT PRIMARY KEY, ptag TEXT, pv TEXT, pdef TEXT, pprop TEXT, pfmt TEXT)")
-                                  .arg(name);
-    runDb([&](QSqlDatabase &db) { dbCreate(db, statement, name, false); });
+    runDb([&](QSqlDatabase &db) { dbCreateNamed(db, kParamTableSql, name); });
 }
 
 void ZParamAdmin::createChTable(const QString &name)
 {
     Locker lock(this);
-    if (!zparam_sql::validTableName(name)) {
-        qDebug() << QStringLiteral("Can't create table \"%1\",").arg(name) << "invalid table name";
-        return;
-    }
-    const QString statement = QStringLiteral(
-        "CREATE TABLE IF NOT EXISTS %1(ch TEXT PRIMARY KEY, vfoa TEXT, vfob TEXT, chtag TEXT, flags TEXT)")
-                                  .arg(name);
-    runDb([&](QSqlDatabase &db) { dbCreate(db, statement, name, false); });
+    runDb([&](QSqlDatabase &db) { dbCreateNamed(db, kChTableSql, name); });
 }
 
 void ZParamAdmin::createBandstackTable()
@@ -632,11 +637,7 @@ void ZParamAdmin::createBandstackTable()
 void ZParamAdmin::createAtuTable()
 {
     Locker lock(this);
-    const QString name = atuTableName();
-    const QString statement = QStringLiteral(
-        "CREATE TABLE IF NOT EXISTS %1(freq TEXT PRIMARY KEY, network TEXT, reserve1 TEXT, reserve2 TEXT)")
-                                  .arg(name);
-    runDb([&](QSqlDatabase &db) { dbCreate(db, statement, name, false); });
+    runDb([](QSqlDatabase &db) { dbCreateNamed(db, kAtuTableSql, atuTableName()); });
 }
 
 void ZParamAdmin::createTextTable()
@@ -731,15 +732,7 @@ void ZParamAdmin::initParam()
         for (const DefEntry &e : definition) {
             if (e.section != lastSection) {
                 lastSection = e.section;
-                if (!zparam_sql::validTableName(e.section)) {
-                    qDebug() << QStringLiteral("Can't create table \"%1\",").arg(e.section) << "invalid table name";
-                } else {
-                    dbCreate(db,
-                             QStringLiteral("CREATE TABLE IF NOT EXISTS %1(pname TEXT PRIMARY KEY, ptag TEXT, "
-                                            "pv TEXT, pdef TEXT, pprop TEXT, pfmt TEXT)")
-                                 .arg(e.section),
-                             e.section, false);
-                }
+                dbCreateNamed(db, kParamTableSql, e.section);
             }
             dbAddNewData(db, e.section, e.fields);
         }
