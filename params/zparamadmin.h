@@ -202,6 +202,11 @@ private:
         QStringList fields; // key, tag, value, default, "step,...", "fmt,unit"
     };
 
+    // Reads the row of a channel or band-stack slot (table "memory" or
+    // "bandstack") into *record (if given); true when it exists. A failed
+    // statement is logged and sets *failed (if given).
+    bool readChRow(const QString &table, const QString &name, QSqlRecord *record, bool *failed = nullptr);
+
     void construct(const QString &definitionFile);
     void openDatabase(const QString &file);
     bool readDefinition();

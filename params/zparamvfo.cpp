@@ -456,6 +456,29 @@ int ZParamAdmin::seekCh(int direction)
     return int(n);
 }
 
+bool ZParamAdmin::readChRow(const QString &table, const QString &name, QSqlRecord *record, bool *failed)
+{
+    const QString select = QStringLiteral("SELECT * FROM %1 WHERE ch=?").arg(table);
+    const QVariantList args{ name };
+    bool found = false;
+    bool error = false;
+    runDb([&](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        if (!zparam_sql::exec(q, select, args)) {
+            qDebug() << (table == QLatin1String("bandstack") ? "[ERR] Query failed," : "Query failed,")
+                     << describe(select, args) << q.lastError().text();
+            error = true;
+            return;
+        }
+        found = q.next();
+        if (found && record)
+            *record = q.record();
+    });
+    if (failed)
+        *failed = error;
+    return found;
+}
+
 zparam_memo_t ZParamAdmin::chItem(int ch, int fetch)
 {
     Locker lock(this);
@@ -463,22 +486,8 @@ zparam_memo_t ZParamAdmin::chItem(int ch, int fetch)
     memo.valid = 0;
     if (fetch != 1)
         return memo;
-    const QString select = QStringLiteral("SELECT * FROM memory WHERE ch=?");
-    const QVariantList args{ chNumToString(ch) };
     QSqlRecord record;
-    bool found = false;
-    runDb([&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        if (!zparam_sql::exec(q, select, args)) {
-            qDebug() << "Query failed," << describe(select, args) << q.lastError().text();
-            return;
-        }
-        if (q.next()) {
-            record = q.record();
-            found = true;
-        }
-    });
-    if (!found)
+    if (!readChRow(QStringLiteral("memory"), chNumToString(ch), &record))
         return memo;
     return sqlrecordToMemoItem(record);
 }
@@ -536,24 +545,15 @@ void ZParamAdmin::saveChItem(int ch, const QString &label)
 {
     Locker lock(this);
     const QString name = chNumToString(ch);
-    const QString select = QStringLiteral("SELECT * FROM memory WHERE ch=?");
-    bool ok = false;
-    bool exists = false;
-    runDb([&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        if (!zparam_sql::exec(q, select, { name })) {
-            qDebug() << "Query failed," << describe(select, { name }) << q.lastError().text();
-            return;
-        }
-        ok = true;
-        exists = q.next();
-    });
-    if (!ok)
+    bool failed = false;
+    QSqlRecord record;
+    const bool exists = readChRow(QStringLiteral("memory"), name, &record, &failed);
+    if (failed)
         return;
     if (!exists) {
         qDebug() << name << "not exists";
     } else {
-        zparam_memo_t memo = chItem(ch, 1);
+        zparam_memo_t memo = sqlrecordToMemoItem(record);
         memo.chtag = label;
         saveChItem(ch, memo);
     }
@@ -690,22 +690,8 @@ zparam_memo_t ZParamAdmin::bandstackItem(int slot, bool fallback)
     zparam_memo_t memo;
     memo.valid = 0;
     qDebug() << "[DBG] Recall bandstack item, slot:" << slot;
-    const QString select = QStringLiteral("SELECT * FROM bandstack WHERE ch=?");
-    const QVariantList args{ chNumToString(slot) };
     QSqlRecord record;
-    bool found = false;
-    runDb([&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        if (!zparam_sql::exec(q, select, args)) {
-            qDebug() << "[ERR] Query failed," << describe(select, args) << q.lastError().text();
-            return;
-        }
-        if (q.next()) {
-            record = q.record();
-            found = true;
-        }
-    });
-    if (found) {
+    if (readChRow(QStringLiteral("bandstack"), chNumToString(slot), &record)) {
         memo = sqlrecordToMemoItem(record);
         qDebug() << "[DBG] Recall bandstack item, found record" << memo.vfoa.keys() << memo.vfob.keys();
         const bool aOk = checkVfoItem(memo.vfoa);
