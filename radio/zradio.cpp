@@ -309,35 +309,34 @@ void zradio_destroy(zradio_t *radio)
     delete radio;
 }
 
-int zradio_send_cmd(const void *data, uint32_t len)
+namespace {
+
+// Runs one bus transfer of the link under the register mutex.
+template <typename Transfer>
+int bus_transfer(Transfer transfer)
 {
     zradio_t *radio = g_zradio;
     if (!radio)
         return -ENODEV;
     std::lock_guard<std::mutex> lock(radio->regMutex);
-    return ui2c_write(g_zi2c, ZRADIO_ADDR_CMD, data, len);
+    return transfer();
+}
+
+} // namespace
+
+int zradio_send_cmd(const void *data, uint32_t len)
+{
+    return bus_transfer([&] { return ui2c_write(g_zi2c, ZRADIO_ADDR_CMD, data, len); });
 }
 
 int zradio_read_remote_ram(uint16_t address, void *data, uint32_t len)
 {
-    zradio_t *radio = g_zradio;
-    if (!radio)
-        return -ENODEV;
-    if (!data)
-        return -EINVAL;
-    std::lock_guard<std::mutex> lock(radio->regMutex);
-    return ui2c_read(g_zi2c, address, data, len);
+    return bus_transfer([&] { return data ? ui2c_read(g_zi2c, address, data, len) : -EINVAL; });
 }
 
 int zradio_write_remote_ram(uint16_t address, const void *data, uint32_t len)
 {
-    zradio_t *radio = g_zradio;
-    if (!radio)
-        return -ENODEV;
-    if (!data)
-        return -EINVAL;
-    std::lock_guard<std::mutex> lock(radio->regMutex);
-    return ui2c_write(g_zi2c, address, data, len);
+    return bus_transfer([&] { return data ? ui2c_write(g_zi2c, address, data, len) : -EINVAL; });
 }
 
 int zradio_get_roram(void *buffer)
