@@ -249,47 +249,24 @@ void *thread_remote_admin(void *arg)
 
 // ------------------------------------------------------- transmit sources
 
-void zradio_set_voice_recorde(uint8_t on)
+namespace {
+
+// Stores one of the link's transmit-source bytes, if there is a link.
+void set_source(std::atomic<uint8_t> zradio_t::*source, uint8_t on)
 {
     if (zradio_t *radio = g_zradio)
-        radio->voiceRec.store(on);
+        (radio->*source).store(on);
 }
 
-void zradio_set_modem_trx(uint8_t on)
-{
-    if (zradio_t *radio = g_zradio)
-        radio->modemTrx.store(on);
-}
+} // namespace
 
-void zradio_set_swrscan_trx(uint8_t on)
-{
-    if (zradio_t *radio = g_zradio)
-        radio->swrScanTrx.store(on);
-}
-
-void zradio_set_calibration_trx(uint8_t on)
-{
-    if (zradio_t *radio = g_zradio)
-        radio->calTrx.store(on);
-}
-
-void zradio_set_iptt(uint8_t on)
-{
-    if (zradio_t *radio = g_zradio)
-        radio->iptt.store(on);
-}
-
-void zradio_set_civptt(uint8_t on)
-{
-    if (zradio_t *radio = g_zradio)
-        radio->civPtt.store(on);
-}
-
-void zradio_set_calflag(uint8_t on)
-{
-    if (zradio_t *radio = g_zradio)
-        radio->calFlag.store(on);
-}
+void zradio_set_voice_recorde(uint8_t on) { set_source(&zradio_t::voiceRec, on); }
+void zradio_set_modem_trx(uint8_t on) { set_source(&zradio_t::modemTrx, on); }
+void zradio_set_swrscan_trx(uint8_t on) { set_source(&zradio_t::swrScanTrx, on); }
+void zradio_set_calibration_trx(uint8_t on) { set_source(&zradio_t::calTrx, on); }
+void zradio_set_iptt(uint8_t on) { set_source(&zradio_t::iptt, on); }
+void zradio_set_civptt(uint8_t on) { set_source(&zradio_t::civPtt, on); }
+void zradio_set_calflag(uint8_t on) { set_source(&zradio_t::calFlag, on); }
 
 // ------------------------------------------------------------------ tuner
 
