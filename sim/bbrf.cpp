@@ -1,5 +1,7 @@
 #include "bbrf.h"
 
+#include "bbregs.h"
+
 #include <cmath>
 
 namespace {
@@ -53,19 +55,13 @@ float bbrf_amplitude(float dbm)
 BbTuning bbrf_tuning(const uint32_t *regs)
 {
     BbTuning t;
-    const bool centreMode = (regs[35] >> 24) & 1;
-    const bool memoryMode = (regs[13] >> 16) & 1;
-    const int front = int(regs[13] & 0xFF);
-    if (centreMode)
-        t.centreHz = front == 0 ? regs[1] : regs[7];
-    else
-        t.centreHz = memoryMode ? regs[7] : regs[1];
+    t.centreHz = bbregs_lo(regs);
     int dec = int((regs[15] >> 16) & 0xF);
     if (dec > 4)
         dec = 4;
     t.fs = 100000.0 / double(1 << dec);
     // Attenuator and preamplifier of the front VFO slot.
-    const int slot = front == 0 ? 0 : 6;
+    const int slot = bbregs_front(regs) == 0 ? 0 : 6;
     t.gainDb = (regs[2 + slot] ? -20.0f : 0.0f) + (regs[3 + slot] ? 10.0f : 0.0f);
     return t;
 }

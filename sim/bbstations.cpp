@@ -1,5 +1,7 @@
 #include "bbstations.h"
 
+#include "bbregs.h"
+
 #include "zmodem_cwtone.h"
 #include "zmodem_psk.h"
 #include "zmodem_rtty.h"
@@ -165,20 +167,8 @@ const BbAudioStation *BbStations::stations()
 BbListen bbstations_listen(const uint32_t *regs)
 {
     BbListen l;
-    const bool centreMode = (regs[35] >> 24) & 1;
-    const bool memoryMode = (regs[13] >> 16) & 1;
-    const int front = int(regs[13] & 0xFF);
-    double lo;
-    if (centreMode)
-        lo = front == 0 ? regs[1] : regs[7];
-    else
-        lo = memoryMode ? regs[7] : regs[1];
-    // The digital offset: 24 bits, two's complement.
-    int32_t dlo = int32_t(regs[35] & 0xFFFFFF);
-    if (dlo & 0x800000)
-        dlo -= 0x1000000;
-    l.dialHz = lo + dlo + double(int32_t(regs[42]));
-    l.mode = int(front == 0 ? regs[4] : regs[10]);
+    l.dialHz = bbregs_dial(regs) + double(int32_t(regs[42]));
+    l.mode = int(bbregs_front(regs) == 0 ? regs[4] : regs[10]);
     const unsigned tone = (regs[33] >> 12) & 0x7FF;
     l.pitch = tone ? tone : 800;
     // The default filters of each mode family.

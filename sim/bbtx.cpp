@@ -1,6 +1,6 @@
 #include "bbtx.h"
 
-#include "bbrf.h"
+#include "bbregs.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,18 +49,11 @@ double swr_of(cplx z)
     return (1.0 + g) / (1.0 - g);
 }
 
-int signed24(uint32_t v)
-{
-    return int(v << 8) >> 8;
-}
-
 } // namespace
 
 double BbTx::frequency(const uint32_t *regs)
 {
-    const BbTuning t = bbrf_tuning(regs);
-    const bool centreMode = (regs[35] >> 24) & 1;
-    return centreMode ? t.centreHz : t.centreHz + signed24(regs[35] & 0xFFFFFF);
+    return bbregs_dial(regs);
 }
 
 bool BbTx::txRequested(const uint32_t *regs)
