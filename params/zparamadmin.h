@@ -206,6 +206,8 @@ private:
     // "bandstack") into *record (if given); true when it exists. A failed
     // statement is logged and sets *failed (if given).
     bool readChRow(const QString &table, const QString &name, QSqlRecord *record, bool *failed = nullptr);
+    // Stores a snapshot as the row of channel or slot ch of that table.
+    void writeChItem(const QString &table, int ch, const zparam_memo_t &memo);
 
     void construct(const QString &definitionFile);
     void openDatabase(const QString &file);

@@ -531,13 +531,18 @@ static bool writeChRow(QSqlDatabase &db, const QString &table, const QString &na
     return true;
 }
 
-void ZParamAdmin::saveChItem(int ch, const zparam_memo_t &memo)
+void ZParamAdmin::writeChItem(const QString &table, int ch, const zparam_memo_t &memo)
 {
-    Locker lock(this);
     QMap<QString, QString> texts;
     buildChItemContents(memo, texts);
     const QString name = chNumToString(ch);
-    runDb([&](QSqlDatabase &db) { writeChRow(db, QStringLiteral("memory"), name, texts, false); });
+    runDb([&](QSqlDatabase &db) { writeChRow(db, table, name, texts, table == QLatin1String("bandstack")); });
+}
+
+void ZParamAdmin::saveChItem(int ch, const zparam_memo_t &memo)
+{
+    Locker lock(this);
+    writeChItem(QStringLiteral("memory"), ch, memo);
     updateChList();
 }
 
@@ -719,10 +724,7 @@ zparam_memo_t ZParamAdmin::getBandStackItem(int slot)
 void ZParamAdmin::saveBandstackItem(int slot, const zparam_memo_t &memo)
 {
     Locker lock(this);
-    QMap<QString, QString> texts;
-    buildChItemContents(memo, texts);
-    const QString name = chNumToString(slot);
-    runDb([&](QSqlDatabase &db) { writeChRow(db, QStringLiteral("bandstack"), name, texts, true); });
+    writeChItem(QStringLiteral("bandstack"), slot, memo);
 }
 
 void ZParamAdmin::setBandstackIndex(int slot)
