@@ -67,6 +67,18 @@ void accept_frame(const uint8_t *frame, void *p)
     zradio_comm_frame(ctx->radio, ctx->uart, ctx->sacalc, frame);
 }
 
+// Sets a thread's exit byte and joins it, if it was started.
+void stop_thread(pthread_t thread, std::atomic<uint8_t> &exitRequest, bool &started)
+{
+    if (!started)
+        return;
+    exitRequest.store(1);
+    const int rc = pthread_join(thread, nullptr);
+    if (rc != 0)
+        qCWarning(logRig) << "can't join thread," << rc;
+    started = false;
+}
+
 } // namespace
 
 void zradio_comm_frame(zradio_t *radio, uart_t *uart, sacalc_t *sacalc, const uint8_t *frame)
@@ -278,20 +290,8 @@ void zradio_destroy(zradio_t *radio)
     // the spectrum calculator, the push thread the I2C bus.
     uart_destroy(g_zuart);
     g_zuart = nullptr;
-    if (radio->inputStarted) {
-        radio->inputExit.store(1);
-        const int rc = pthread_join(radio->inputThread, nullptr);
-        if (rc != 0)
-            qCWarning(logRig) << "can't join thread," << rc;
-        radio->inputStarted = false;
-    }
-    if (radio->pushStarted) {
-        radio->pushExit.store(1);
-        const int rc = pthread_join(radio->pushThread, nullptr);
-        if (rc != 0)
-            qCWarning(logRig) << "can't join thread," << rc;
-        radio->pushStarted = false;
-    }
+    stop_thread(radio->inputThread, radio->inputExit, radio->inputStarted);
+    stop_thread(radio->pushThread, radio->pushExit, radio->pushStarted);
     // Events still queued for the relay go with it.
     delete radio->inputRelay;
     radio->inputRelay = nullptr;
