@@ -271,6 +271,30 @@ private slots:
         QCOMPARE(ZUtilites::autoFontSize("X", QFont("DejaVu Sans", 12), 400), 12);
         QCOMPARE(ZUtilites::autoFontSize("WIDE TEXT", QFont("DejaVu Sans", 12), 3), 7);
     }
+
+    // Emulated commands change nothing outside the system root, whatever
+    // ".." a path carries.
+    void emulationStaysInsideTheRoot()
+    {
+        QTemporaryDir top;
+        QVERIFY(top.isValid());
+        const QString r = top.path() + "/root";
+        QVERIFY(QDir().mkpath(r + "/etc"));
+        writeFile(top.path() + "/outside/keep.txt", "host file\n");
+        setRoot(r);
+        QCOMPARE(zsys::run("rm -rf /../outside"), 0);
+        QCOMPARE(zsys::run("rm -f /etc/../../outside/keep.txt"), 0);
+        QCOMPARE(zsys::run("echo x > /../outside/keep.txt"), 0);
+        QCOMPARE(zsys::run("echo y > /../outside/new.txt"), 0);
+        QCOMPARE(readAll(top.path() + "/outside/keep.txt"), QString("host file\n"));
+        QVERIFY(!QFile::exists(top.path() + "/outside/new.txt"));
+        // Inside the root ".." still works as a path does.
+        QCOMPARE(zsys::run("echo 5 > /etc/../etc/x"), 0);
+        QCOMPARE(readAll(r + "/etc/x"), QString("5\n"));
+        QCOMPARE(zsys::run("rm -f /etc/./x"), 0);
+        QVERIFY(!QFile::exists(r + "/etc/x"));
+        QVERIFY(QFileInfo(r).isDir());
+    }
 };
 
 QTEST_MAIN(TestApp)
