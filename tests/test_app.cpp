@@ -370,6 +370,19 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(::kill(p, 0) != 0 && errno == ESRCH, 5000);
         }
     }
+
+    // A screenshot is only taken at the end of "--seconds N": asked for
+    // without it, the script says so instead of silently writing nothing.
+    void runScriptScreenshotNeedsSeconds()
+    {
+        QProcess zr;
+        zr.setProcessChannelMode(QProcess::MergedChannels);
+        zr.start(QStringLiteral("bash"), {QStringLiteral(ZR_SOURCE_DIR "/zr"), QStringLiteral("run"),
+                                          QStringLiteral("--screenshot"), QStringLiteral("shot.png")});
+        QVERIFY(zr.waitForFinished(10000));
+        QCOMPARE(zr.exitCode(), 1);
+        QVERIFY(zr.readAll().contains("--screenshot needs --seconds"));
+    }
 };
 
 QTEST_MAIN(TestApp)
