@@ -58,7 +58,8 @@ QString emulatedTarget(const QString &p)
         return QString();
     const QString root = sysroot();
     const QString mapped = QDir::cleanPath(path(p));
-    if (mapped != root && !mapped.startsWith(root + QLatin1Char('/'))) {
+    const QString inside = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    if (mapped != root && !mapped.startsWith(inside)) {
         qWarning() << "emulated command leaves the system root, ignored:" << p;
         return QString();
     }
