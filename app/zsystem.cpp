@@ -48,18 +48,29 @@ void logCommand(const QString &root, const QString &command)
     out << command << "\n";
 }
 
-// Only absolute paths are emulated; anything else would be relative to the
-// host's working directory.
-bool mappable(const QString &p)
+// The place under the system root that an emulated command may change, or
+// an empty string. Only absolute paths are emulated (anything else would be
+// relative to the host's working directory), and ".." must not lead out of
+// the root: "/../home" is not part of the radio's file system.
+QString emulatedTarget(const QString &p)
 {
-    return p.startsWith(QLatin1Char('/'));
+    if (!p.startsWith(QLatin1Char('/')))
+        return QString();
+    const QString root = sysroot();
+    const QString mapped = QDir::cleanPath(path(p));
+    const QString inside = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    if (mapped != root && !mapped.startsWith(inside)) {
+        qWarning() << "emulated command leaves the system root, ignored:" << p;
+        return QString();
+    }
+    return mapped;
 }
 
 void writeEmulated(const QString &target, const QString &text, bool append)
 {
-    if (!mappable(target))
+    const QString mapped = emulatedTarget(target);
+    if (mapped.isEmpty())
         return;
-    const QString mapped = path(target);
     QFileInfo fi(mapped);
     QDir().mkpath(fi.absolutePath());
     QFile f(mapped);
@@ -101,12 +112,9 @@ void removeEmulated(const QStringList &args)
                 recursive = true;
             continue;
         }
-        if (!mappable(a))
-            continue;
-        const QString mapped = path(a);
-        const QString root = sysroot();
+        const QString mapped = emulatedTarget(a);
         // Never remove the system root itself.
-        if (QDir::cleanPath(mapped) == root)
+        if (mapped.isEmpty() || mapped == sysroot())
             continue;
         QFileInfo fi(mapped);
         if (fi.isDir() && !fi.isSymLink()) {

@@ -128,7 +128,9 @@ int zwav_write(const QString &path, const std::vector<int16_t> &samples, int rat
         body[(int)(2 * i)] = char(v & 0xff);
         body[(int)(2 * i + 1)] = char(v >> 8);
     }
-    if (f.write(h) != h.size() || f.write(body) != body.size())
+    // The last bytes may sit in the file's buffer until the flush: a full
+    // disk shows there.
+    if (f.write(h) != h.size() || f.write(body) != body.size() || !f.flush())
         return -5;
     return 0;
 }

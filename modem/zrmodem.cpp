@@ -125,27 +125,18 @@ ZRModem::~ZRModem()
 
 int ZRModem::start()
 {
-    int first = 0;
-    if (!demStarted) {
-        const int err = pthread_create(&demThread, nullptr, thread_dem, this);
-        if (err != 0) {
-            qDebug("create ZRModem::thread_dem error!,%d", err);
-            first = err;
-        } else {
-            demStarted = true;
-        }
-    }
-    if (!modStarted) {
-        const int err = pthread_create(&modThread, nullptr, thread_mod, this);
-        if (err != 0) {
-            qDebug("create ZRModem::thread_mod error!,%d", err);
-            if (!first)
-                first = err;
-        } else {
-            modStarted = true;
-        }
-    }
-    return first;
+    auto startOne = [this](pthread_t &thread, bool &started, void *(*body)(void *), const char *name) {
+        if (started)
+            return 0;
+        const int err = pthread_create(&thread, nullptr, body, this);
+        if (err != 0)
+            qDebug("create ZRModem::%s error!,%d", name, err);
+        started = err == 0;
+        return err;
+    };
+    const int dem = startOne(demThread, demStarted, thread_dem, "thread_dem");
+    const int mod = startOne(modThread, modStarted, thread_mod, "thread_mod");
+    return dem ? dem : mod;
 }
 
 void ZRModem::setFc(float f)

@@ -220,7 +220,10 @@ void ZScopeGL::drawGrid(QPainter &p, float centreX)
 {
     const float w = float(m_spectrum.width());
     const float h = float(m_specHeight);
-    const float pxPerGrid = w * (10000.0f / m_zoom) / m_span;
+    // Lines every 10 kHz / zoom on the trace's own scale (w * zoom / span
+    // pixels per hertz, as the tuning line and the pass band): at any zoom
+    // they stand at the same places, only their labels change.
+    const float pxPerGrid = (10000.0f / m_zoom) * (w * m_zoom / m_span);
     p.setPen(QColor(Qt::gray));
     p.setFont(m_labelFont);
     for (int k = 1; k <= 4; ++k) {

@@ -7,12 +7,18 @@
 #include "zutilites.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
+#include <QProcess>
+#include <QThread>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -270,6 +276,112 @@ private slots:
             QVERIFY(QFontMetrics(f).boundingRect("A LONG LABEL TEXT").width() * 1.05 < 118);
         QCOMPARE(ZUtilites::autoFontSize("X", QFont("DejaVu Sans", 12), 400), 12);
         QCOMPARE(ZUtilites::autoFontSize("WIDE TEXT", QFont("DejaVu Sans", 12), 3), 7);
+    }
+
+    // Emulated commands change nothing outside the system root, whatever
+    // ".." a path carries.
+    void emulationStaysInsideTheRoot()
+    {
+        QTemporaryDir top;
+        QVERIFY(top.isValid());
+        const QString r = top.path() + "/root";
+        QVERIFY(QDir().mkpath(r + "/etc"));
+        writeFile(top.path() + "/outside/keep.txt", "host file\n");
+        setRoot(r);
+        QCOMPARE(zsys::run("rm -rf /../outside"), 0);
+        QCOMPARE(zsys::run("rm -f /etc/../../outside/keep.txt"), 0);
+        QCOMPARE(zsys::run("echo x > /../outside/keep.txt"), 0);
+        QCOMPARE(zsys::run("echo y > /../outside/new.txt"), 0);
+        QCOMPARE(readAll(top.path() + "/outside/keep.txt"), QString("host file\n"));
+        QVERIFY(!QFile::exists(top.path() + "/outside/new.txt"));
+        // Inside the root ".." still works as a path does.
+        QCOMPARE(zsys::run("echo 5 > /etc/../etc/x"), 0);
+        QCOMPARE(readAll(r + "/etc/x"), QString("5\n"));
+        QCOMPARE(zsys::run("rm -f /etc/./x"), 0);
+        QVERIFY(!QFile::exists(r + "/etc/x"));
+        QVERIFY(QFileInfo(r).isDir());
+    }
+
+    // "./zr run" stopped by Ctrl-C (SIGINT to its process group) or by a
+    // SIGTERM to the script: the application ends normally (status 0), and
+    // the simulator and the virtual display it started are gone too.
+    void runScriptStopsEverythingItStarted_data()
+    {
+        QTest::addColumn<int>("sig");
+        QTest::newRow("Ctrl-C") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+    void runScriptStopsEverythingItStarted()
+    {
+        QFETCH(int, sig);
+        QTemporaryDir sys;
+        QVERIFY(sys.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("ZR450_SYSROOT"));
+        env.insert(QStringLiteral("ZR450_BUILD"), QStringLiteral(ZR_BINARY_DIR));
+        // The script configures the build it runs: keep it as it was made.
+        const bool sanitized = readAll(QStringLiteral(ZR_BINARY_DIR "/CMakeCache.txt"))
+                                   .contains(QLatin1String("ZR450_SANITIZE:BOOL=ON"));
+        env.insert(QStringLiteral("ZR450_SANITIZE"), sanitized ? QStringLiteral("1") : QStringLiteral("0"));
+        QProcess zr;
+        zr.setProcessEnvironment(env);
+        zr.setProcessChannelMode(QProcess::MergedChannels);
+        // A session of its own, as a terminal gives it: its process group
+        // is the script's pid.
+        zr.start(QStringLiteral("setsid"),
+                 {QStringLiteral("bash"), QStringLiteral(ZR_SOURCE_DIR "/zr"), QStringLiteral("run"),
+                  QStringLiteral("--sysroot"), sys.path(), QStringLiteral("--offscreen")});
+        QVERIFY(zr.waitForStarted(5000));
+        const pid_t script = pid_t(zr.processId());
+
+        // Up and running: the main window has logged its start.
+        QElapsedTimer t;
+        t.start();
+        bool up = false;
+        while (!up && t.elapsed() < 90000 && zr.state() == QProcess::Running) {
+            zr.waitForReadyRead(200);
+            QDirIterator it(sys.path() + "/tmp", {QStringLiteral("zr450-*.log")}, QDir::Files);
+            while (it.hasNext())
+                up = up || readAll(it.next()).contains(QLatin1String("Main window inited."));
+        }
+        QVERIFY2(up, zr.readAll().constData());
+        QThread::msleep(500);
+
+        // What the script started: the application, the simulator, Xvfb.
+        QList<pid_t> children;
+        QDirIterator procs(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+        while (procs.hasNext()) {
+            const QString dir = procs.next();
+            const QString stat = readAll(dir + "/stat");
+            const QStringList f = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+            if (f.size() > 2 && f.at(1).toInt() == script)
+                children << pid_t(QFileInfo(dir).fileName().toInt());
+        }
+        QCOMPARE(children.size(), 3);
+
+        if (sig == SIGINT)
+            QCOMPARE(::kill(-script, SIGINT), 0);
+        else
+            QCOMPARE(::kill(script, SIGTERM), 0);
+        QVERIFY(zr.waitForFinished(30000));
+        const QByteArray out = zr.readAll();
+        QVERIFY2(out.contains("zr: application ended with status 0"), out.right(2000).constData());
+        for (pid_t p : qAsConst(children)) {
+            QTRY_VERIFY_WITH_TIMEOUT(::kill(p, 0) != 0 && errno == ESRCH, 5000);
+        }
+    }
+
+    // A screenshot is only taken at the end of "--seconds N": asked for
+    // without it, the script says so instead of silently writing nothing.
+    void runScriptScreenshotNeedsSeconds()
+    {
+        QProcess zr;
+        zr.setProcessChannelMode(QProcess::MergedChannels);
+        zr.start(QStringLiteral("bash"), {QStringLiteral(ZR_SOURCE_DIR "/zr"), QStringLiteral("run"),
+                                          QStringLiteral("--screenshot"), QStringLiteral("shot.png")});
+        QVERIFY(zr.waitForFinished(10000));
+        QCOMPARE(zr.exitCode(), 1);
+        QVERIFY(zr.readAll().contains("--screenshot needs --seconds"));
     }
 };
 

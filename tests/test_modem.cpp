@@ -926,6 +926,17 @@ private slots:
         QCOMPARE(runProcess(mm, {"--rx", "rtty", "-q", "-R", "16000", "-M", "1085", "-S", "915", "-f", ours}, &out), 0);
         QVERIFY2(zmh::normalise(out).contains(text), out.constData());
     }
+
+    // A file that cannot be written in full (a full disk) is an error, also
+    // when the short recording sat in the write buffer until the close.
+    void wavWriteFailureIsReported()
+    {
+        if (!QFileInfo::exists("/dev/full"))
+            QSKIP("no /dev/full");
+        QVERIFY(zwav_write("/dev/full", std::vector<int16_t>(100, 1), 16000) < 0);
+        QVERIFY(zwav_write("/dev/full", std::vector<int16_t>(100000, 1), 16000) < 0);
+        QCOMPARE(runProcess(toolPath(), {"encode", "--mode", "cw", "--text", "E", "/dev/full"}), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestModem)

@@ -452,14 +452,21 @@ private slots:
         s->showStatusText(false);
         img = s->grabFramebuffer();
         QCOMPARE(countBright(img, corner), 0);
-        // Frequency grid: lines every 10 kHz at zoom 1 (about 80 px), at
-        // half that spacing with zoom 2.
+        // Frequency grid: lines every 10 kHz at zoom 1 (about 80 px). With
+        // zoom 2 the trace shows half the span, so the lines mark every
+        // 5 kHz at the same places: a station 5 kHz up is on the first one.
         const int h = s->spectrumHeight();
         QVERIFY(qGray(img.pixel(399 + 80, 5)) > 80);
         QVERIFY(isBlack(img.pixel(399 + 40, 5)));
         s->setZoom(2.0f);
         img = s->grabFramebuffer();
-        QVERIFY(qGray(img.pixel(399 + 40, 5)) > 80);
+        QVERIFY(isBlack(img.pixel(399 + 120, 5)));
+        s->setTuningOffset(5000.0f);
+        const int x5k = int(std::lround(s->tuningX()));
+        s->setTuningOffset(0.0f);
+        img = s->grabFramebuffer();
+        QVERIFY2(std::abs(x5k - (399 + 80)) <= 1, qPrintable(QString::number(x5k)));
+        QVERIFY(qGray(img.pixel(x5k, 5)) > 80 || qGray(img.pixel(x5k + 1, 5)) > 80);
         QVERIFY(h > 0);
     }
 };

@@ -12,7 +12,7 @@
 
 namespace zmh {
 
-std::vector<float> rtty_signal(const QByteArray &text, float fc, float rate, float shift)
+std::vector<float> rtty_signal(const QByteArray &text, float fc, float rate, float shift, double max_s)
 {
     std::vector<float> y;
     rtty_mod_t *q = rtty_mod_create(kRate, 1000, kBlock);
@@ -21,7 +21,7 @@ std::vector<float> rtty_signal(const QByteArray &text, float fc, float rate, flo
     rtty_mod_set_shift(q, shift);
     rtty_mod_post_message(q, text.constData(), text.size());
     float buf[kBlock / 2];
-    while (!rtty_mod_is_finish(q) && y.size() < (size_t)600 * kRate) {
+    while (!rtty_mod_is_finish(q) && y.size() < (size_t)(max_s * kRate)) {
         rtty_mod_process_block(q, buf, kBlock / 2);
         y.insert(y.end(), buf, buf + kBlock / 2);
     }
@@ -29,14 +29,14 @@ std::vector<float> rtty_signal(const QByteArray &text, float fc, float rate, flo
     return y;
 }
 
-std::vector<float> psk_signal(const QString &text, float fc, int rateIndex)
+std::vector<float> psk_signal(const QString &text, float fc, int rateIndex, double max_s)
 {
     std::vector<float> y;
     ZModemPSKMod q(nullptr, kRate, fc);
     q.m_rateIndex = rateIndex;
     q.slot_modMsgReceiver(text);
     float buf[kBlock / 2];
-    while (!q.isFinished() && y.size() < (size_t)600 * kRate) {
+    while (!q.isFinished() && y.size() < (size_t)(max_s * kRate)) {
         q.exec(buf, kBlock / 2);
         y.insert(y.end(), buf, buf + kBlock / 2);
     }

@@ -16,9 +16,9 @@ namespace zmh {
 const int kRate = 16000;
 const unsigned kBlock = 1024;
 
-// Modulator outputs in -1..1.
-std::vector<float> rtty_signal(const QByteArray &text, float fc, float rate, float shift);
-std::vector<float> psk_signal(const QString &text, float fc, int rateIndex);
+// Modulator outputs in -1..1, at most max_s seconds of them.
+std::vector<float> rtty_signal(const QByteArray &text, float fc, float rate, float shift, double max_s = 600);
+std::vector<float> psk_signal(const QString &text, float fc, int rateIndex, double max_s = 600);
 std::vector<float> cw_signal(const QByteArray &text, float wpm, float pitch);
 
 // Mean power of the samples whose magnitude envelope is on (above 1% of the

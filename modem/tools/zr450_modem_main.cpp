@@ -2,6 +2,7 @@
 // with the radio's own modems, fed exactly as the modem host feeds them
 // (16 kHz, blocks of 1024 raw 16-bit values; transmit samples scaled by 5000).
 #include "cw_dem.h"
+#include "modem_harness.h"
 #include "zmodem_cwtone.h"
 #include "zmodem_psk.h"
 #include "zmodem_rtty.h"
@@ -15,6 +16,8 @@
 
 static const int kRate = 16000;
 static const unsigned kBlock = 1024;
+// Longest signal the tool writes.
+static const double kMaxSeconds = 3600;
 
 static void emit_char(char c)
 {
@@ -106,26 +109,10 @@ static int encode(const QCommandLineParser &p, const QString &mode, const QStrin
         const float wpm = p.isSet("wpm") ? p.value("wpm").toFloat() : 20.0f;
         y = cw_keyed_tone(text.constData(), wpm, fc, kRate, 1.0f, 0.5f, 0.5f);
     } else if (mode == "rtty") {
-        rtty_mod_t *q = rtty_mod_create(kRate, 1000, kBlock);
-        rtty_mod_set_fc(q, fc);
-        rtty_mod_set_speed(q, p.isSet("rate") ? p.value("rate").toFloat() : 45.45f);
-        rtty_mod_set_shift(q, p.isSet("shift") ? p.value("shift").toFloat() : 170.0f);
-        rtty_mod_post_message(q, text.constData(), text.size());
-        float buf[kBlock / 2];
-        while (!rtty_mod_is_finish(q) && y.size() < (size_t)3600 * kRate) {
-            rtty_mod_process_block(q, buf, kBlock / 2);
-            y.insert(y.end(), buf, buf + kBlock / 2);
-        }
-        rtty_mod_destroy(q);
+        y = zmh::rtty_signal(text, fc, p.isSet("rate") ? p.value("rate").toFloat() : 45.45f,
+                             p.isSet("shift") ? p.value("shift").toFloat() : 170.0f, kMaxSeconds);
     } else {
-        ZModemPSKMod q(nullptr, kRate, fc);
-        q.m_rateIndex = pskIndex(p);
-        q.slot_modMsgReceiver(QString::fromLatin1(text));
-        float buf[kBlock / 2];
-        while (!q.isFinished() && y.size() < (size_t)3600 * kRate) {
-            q.exec(buf, kBlock / 2);
-            y.insert(y.end(), buf, buf + kBlock / 2);
-        }
+        y = zmh::psk_signal(QString::fromLatin1(text), fc, pskIndex(p), kMaxSeconds);
     }
     std::vector<int16_t> pcm(y.size());
     for (size_t i = 0; i < y.size(); i++)

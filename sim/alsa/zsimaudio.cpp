@@ -108,6 +108,8 @@ struct zsimaudio_t {
     void mixIn(PlayClient &c, const int16_t *frames, size_t n);
     size_t mixReady() const;
     void paceCapture(double &credit, uint64_t &lastNs);
+    // A control message to every open stream of a direction (lock held).
+    void sendToClients(zsimaudio_dir_t dir, uint32_t type, uint32_t count);
 };
 
 void zsimaudio_t::acceptAll(int listenFd, zsimaudio_dir_t dir)
@@ -397,19 +399,26 @@ bool zsimaudio_wait_clients(zsimaudio_t *z, zsimaudio_dir_t dir, int n, int time
     }
 }
 
+void zsimaudio_t::sendToClients(zsimaudio_dir_t dir, uint32_t type, uint32_t count)
+{
+    const zsa_header_t h = {type, count};
+    auto send1 = [&h](int fd) { (void)!send(fd, &h, sizeof h, MSG_DONTWAIT | MSG_NOSIGNAL); };
+    if (dir == ZSIMAUDIO_CAPTURE) {
+        for (int fd : capClients)
+            send1(fd);
+    } else {
+        for (const PlayClient &c : playClients)
+            send1(c.fd);
+    }
+}
+
 void zsimaudio_set_fault(zsimaudio_t *z, zsimaudio_dir_t dir, int err)
 {
     if (!z)
         return;
     std::lock_guard<std::mutex> lock(z->mu);
     z->fault[dir] = err;
-    if (dir == ZSIMAUDIO_CAPTURE) {
-        for (int fd : z->capClients)
-            sendFault(fd, err);
-    } else {
-        for (const PlayClient &c : z->playClients)
-            sendFault(c.fd, err);
-    }
+    z->sendToClients(dir, ZSA_MSG_FAULT, uint32_t(err));
 }
 
 void zsimaudio_set_stall(zsimaudio_t *z, zsimaudio_dir_t dir, bool on)
@@ -418,11 +427,5 @@ void zsimaudio_set_stall(zsimaudio_t *z, zsimaudio_dir_t dir, bool on)
         return;
     std::lock_guard<std::mutex> lock(z->mu);
     z->stall[dir] = on;
-    if (dir == ZSIMAUDIO_CAPTURE) {
-        for (int fd : z->capClients)
-            sendStall(fd, on);
-    } else {
-        for (const PlayClient &c : z->playClients)
-            sendStall(c.fd, on);
-    }
+    z->sendToClients(dir, ZSA_MSG_STALL, on ? 1u : 0u);
 }
