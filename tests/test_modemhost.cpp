@@ -7,6 +7,7 @@
 #include "bbstations.h"
 #include "modem_harness.h"
 #include "morsesender.h"
+#include "test_support.h"
 #include "user_i2c.h"
 #include "zradio.h"
 #include "zaudiopcm.h"
@@ -15,8 +16,6 @@
 #include "zsystem.h"
 
 #include <QElapsedTimer>
-#include <QLocalSocket>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -25,40 +24,14 @@
 
 #include <atomic>
 #include <cmath>
-#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
 namespace {
 
-std::mutex g_logMutex; // a standard lock, so thread checkers see it
-QStringList g_log;
-
-void collectMessages(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    if (g_log.size() < 200000)
-        g_log << msg;
-    if (qEnvironmentVariableIsSet("ZR_TEST_VERBOSE"))
-        fprintf(stderr, "%s\n", qPrintable(msg));
-}
-
-int logCount(const QString &needle)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    int n = 0;
-    for (const QString &l : qAsConst(g_log))
-        if (l.contains(needle))
-            n++;
-    return n;
-}
-
-void clearLog()
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log.clear();
-}
+using ztest::clearLog;
+using ztest::logCount;
 
 const int kFs = 16000;
 
@@ -168,9 +141,8 @@ void TestModemHost::initTestCase()
     QVERIFY2(qEnvironmentVariable("ALSA_CONFIG_PATH").contains(QLatin1String("zr450-alsa.conf")),
              "ALSA_CONFIG_PATH must name the generated zr450-alsa.conf (set by CTest)");
     QVERIFY(m_root.isValid());
-    qputenv("ZR450_SYSROOT", m_root.path().toLocal8Bit());
-    zsys::reload();
-    qInstallMessageHandler(collectMessages);
+    ztest::setSysroot(m_root.path());
+    ztest::installLogCapture();
 }
 
 void TestModemHost::init()
@@ -728,21 +700,6 @@ void TestModemHost::stalledFailingAndMissingDevices()
 
 namespace {
 
-QString simCommand(const QString &root, const QByteArray &cmd)
-{
-    QLocalSocket s;
-    s.connectToServer(root + "/run/bbsim.sock");
-    if (!s.waitForConnected(3000))
-        return QString();
-    s.write(cmd + "\n");
-    s.flush();
-    QElapsedTimer t;
-    t.start();
-    while (!s.canReadLine() && t.elapsed() < 3000)
-        s.waitForReadyRead(100);
-    return QString::fromUtf8(s.readLine()).trimmed();
-}
-
 // "key=value" of a control reply.
 double field(const QString &reply, const QString &key)
 {
@@ -798,13 +755,9 @@ void TestModemHost::simulatorEndToEnd()
 {
     QTemporaryDir root;
     QVERIFY(root.isValid());
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedChannels);
-    sim.start(QStringLiteral(ZR_BINARY_DIR "/sim/zr450-bbsim"), {"--sysroot", root.path()});
-    QVERIFY(sim.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root.path() + "/run/bbsim.sock"), 10000);
-    qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
-    zsys::reload();
+    ztest::Sim sim;
+    QVERIFY(sim.start(root.path(), 10000));
+    ztest::setSysroot(root.path());
 
     zradio_i2c_t *i2c = ui2c_create((root.path() + "/dev/i2c-0").toLocal8Bit().constData(), 0x72);
     QVERIFY(i2c);
@@ -812,16 +765,16 @@ void TestModemHost::simulatorEndToEnd()
         // Other tunings, as the simulator reports them: LSB-DIG with a
         // negative digital offset, and CW at the beacon with a 700 Hz pitch.
         QVERIFY(tune(i2c, 14090000, -18000, 1, 800));
-        QCOMPARE(simCommand(root.path(), "stations"),
+        QCOMPARE(ztest::simCommand(root.path(), "stations"),
                  QStringLiteral("ok cw=14070600:1400 rtty=14072000:- psk=14071200:800"));
         QVERIFY(tune(i2c, 14070600, 0, 4, 700));
-        QCOMPARE(simCommand(root.path(), "stations"),
+        QCOMPARE(ztest::simCommand(root.path(), "stations"),
                  QStringLiteral("ok cw=14070600:700 rtty=14072000:- psk=14071200:-"));
 
         // USB-DIG at 14070000 (an LO 12 kHz below and the digital offset):
         // all three stations at once, one host on each.
         QVERIFY(tune(i2c, 14058000, 12000, 3, 800));
-        QCOMPARE(simCommand(root.path(), "stations"),
+        QCOMPARE(ztest::simCommand(root.path(), "stations"),
                  QStringLiteral("ok cw=14070600:600 rtty=14072000:2000 psk=14071200:1200"));
         ZRModem rtty, psk, cw;
         rtty.mode = ZRModem::ModeRTTY;
@@ -853,18 +806,18 @@ void TestModemHost::simulatorEndToEnd()
         // Retuned away: only noise; the tone level at the PSK station falls.
         QVERIFY(psk.level.load() > 50.0f);
         QVERIFY(tune(i2c, 14058000, 0, 3, 800));
-        QCOMPARE(simCommand(root.path(), "stations"), QStringLiteral("ok cw=14070600:- rtty=14072000:- psk=14071200:-"));
+        QCOMPARE(ztest::simCommand(root.path(), "stations"), QStringLiteral("ok cw=14070600:- rtty=14072000:- psk=14071200:-"));
         ZRModem &m = rtty;
 
         // Transmit audio reaches the simulator: one burst at 1000 Hz as long
         // as the RTTY transmission.
-        QCOMPARE(simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
+        QCOMPARE(ztest::simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
         m.mode = ZRModem::ModeRTTY;
         m.setFc(1000);
         QVERIFY(m.postText(QStringLiteral("TEST")));
         QTRY_VERIFY_WITH_TIMEOUT(!m.transmitFlag(), 8000);
-        QTRY_COMPARE_WITH_TIMEOUT(field(simCommand(root.path(), "txaudio"), "on"), 0.0, 2000);
-        const QString tx = simCommand(root.path(), "txaudio");
+        QTRY_COMPARE_WITH_TIMEOUT(field(ztest::simCommand(root.path(), "txaudio"), "on"), 0.0, 2000);
+        const QString tx = ztest::simCommand(root.path(), "txaudio");
         const double expectMs = 1000.0 * zmh::rtty_signal("TEST", 1000, 45.45f, 170).size() / kFs;
         QCOMPARE(field(tx, "bursts"), 1.0);
         QVERIFY2(std::fabs(field(tx, "last_ms") - expectMs) < 120, qPrintable(tx));
@@ -878,7 +831,7 @@ void TestModemHost::simulatorEndToEnd()
         // and the board transmits while the audio plays, and stops after it.
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
         QVERIFY(radio);
-        QCOMPARE(simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
+        QCOMPARE(ztest::simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
         QVERIFY(m.postText(QStringLiteral("TEST")));
         bool keyed = false, released = false;
         t.restart();
@@ -886,39 +839,37 @@ void TestModemHost::simulatorEndToEnd()
             zradio_set_modem_trx(m.trxState()); // MainWidget::slot_modemTrxReceiver
             zradio_update_params();             // its update timer
             QThread::msleep(50);
-            const QString st = simCommand(root.path(), "status");
+            const QString st = ztest::simCommand(root.path(), "status");
             keyed = keyed || st.endsWith(QLatin1String("tx=1 atu=0"));
             released = keyed && !m.transmitFlag() && st.endsWith(QLatin1String("tx=0 atu=0"));
         }
         QVERIFY(keyed);
         QVERIFY(released);
-        const QString tx2 = simCommand(root.path(), "txaudio");
+        const QString tx2 = ztest::simCommand(root.path(), "txaudio");
         QVERIFY2(field(tx2, "tx_ms") >= field(tx2, "active_ms") - 200 && field(tx2, "active_ms") > 2500,
                  qPrintable(tx2));
         zradio_destroy(radio);
     }
 
     // The Morse sender keys the simulator's key line: "EI" at 20 WPM.
-    QCOMPARE(simCommand(root.path(), "cwkey reset"), QStringLiteral("ok"));
+    QCOMPARE(ztest::simCommand(root.path(), "cwkey reset"), QStringLiteral("ok"));
     {
         MorseSender s;
         s.setUnit(60);
         s.slot_worker(QStringLiteral("EI"));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(field(simCommand(root.path(), "cwkey"), "downs"), 3.0, 2000);
-    const QString key = simCommand(root.path(), "cwkey");
+    QTRY_COMPARE_WITH_TIMEOUT(field(ztest::simCommand(root.path(), "cwkey"), "downs"), 3.0, 2000);
+    const QString key = ztest::simCommand(root.path(), "cwkey");
     QCOMPARE(field(key, "level"), 1.0);
     QVERIFY2(std::fabs(field(key, "down_ms") - 180) < 10, qPrintable(key));
     QVERIFY2(std::fabs(field(key, "dot_ms") - 60) < 5, qPrintable(key));
     QVERIFY2(std::fabs(field(key, "last_up_ms") - 60) < 5, qPrintable(key)); // between the dots of I
-    QVERIFY(simCommand(root.path(), "cwkey now").startsWith("error"));
-    QVERIFY(simCommand(root.path(), "stations x").startsWith("error"));
+    QVERIFY(ztest::simCommand(root.path(), "cwkey now").startsWith("error"));
+    QVERIFY(ztest::simCommand(root.path(), "stations x").startsWith("error"));
 
     ui2c_destroy(i2c);
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
-    qputenv("ZR450_SYSROOT", m_root.path().toLocal8Bit());
-    zsys::reload();
+    QVERIFY(sim.stop());
+    ztest::setSysroot(m_root.path());
 }
 
 QTEST_GUILESS_MAIN(TestModemHost)
