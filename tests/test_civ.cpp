@@ -68,11 +68,15 @@ static bool writeAllFd(int fd, const QByteArray &data)
     return ztest::writeAll(fd, data.constData(), size_t(data.size()));
 }
 
-// A pseudo-terminal whose slave end is published in the system root; the
-// test holds the master (the controller's side of the line).
-static bool openPty(ztest::Pty &pty, const QString &link)
+// A pseudo-terminal whose slave end is published at `link`; the test holds
+// the master (the controller's side of the line).
+struct TestPty : ztest::Pty {
+    bool open(const QString &link) { return Pty::open(NonBlockingMaster) && Pty::link(link); }
+};
+
+static QString simControl(const QString &root, const QByteArray &cmd)
 {
-    return pty.open(ztest::Pty::NonBlockingMaster) && pty.link(link);
+    return ztest::simCommand(root, cmd);
 }
 
 // --------------------------------------------------------------------- tests
@@ -86,6 +90,8 @@ private:
     ZParamAdmin *m_store = nullptr;
     CivDevice *m_dev = nullptr;
     int m_sock[2] = { -1, -1 }; // [0] the interpreter's port, [1] the controller
+
+    void setRoot(const QString &root) { ztest::setSysroot(root); }
 
     // One request through the parser; the bytes the controller receives.
     QByteArray ask(const QByteArray &request)
@@ -149,7 +155,7 @@ private slots:
         QVERIFY(m_root.isValid());
         QDir().mkpath(m_root.path() + "/app");
         QDir().mkpath(m_root.path() + "/dev");
-        ztest::setSysroot(m_root.path());
+        setRoot(m_root.path());
         m_store = new ZParamAdmin(nullptr);
         m_dev = new CivDevice(nullptr);
         m_dev->setParams(m_store, QString(), 14);
@@ -163,7 +169,7 @@ private slots:
         delete m_store;
         close(m_sock[0]);
         close(m_sock[1]);
-        ztest::setSysroot(QString());
+        setRoot(QString());
     }
 
     // A test that failed early leaves no radio link behind, and the shared
@@ -172,7 +178,7 @@ private slots:
     {
         if (g_zradio)
             zradio_destroy(g_zradio);
-        ztest::setSysroot(m_root.path());
+        setRoot(m_root.path());
     }
 
     void init()
@@ -931,9 +937,9 @@ private slots:
         QVERIFY(root.isValid());
         QDir().mkpath(root.path() + "/dev");
         QDir().mkpath(root.path() + "/app");
-        ztest::setSysroot(root.path());
-        ztest::Pty wired;
-        QVERIFY(openPty(wired, root.path() + "/dev/ttyS2"));
+        setRoot(root.path());
+        TestPty wired;
+        QVERIFY(wired.open(root.path() + "/dev/ttyS2"));
         clearLog();
 
         std::unique_ptr<CivDeviceAdmin> admin(new CivDeviceAdmin(nullptr));
@@ -965,8 +971,8 @@ private slots:
 
         // A Bluetooth client appears: the port is opened within about a
         // second and answered like the others.
-        ztest::Pty bt;
-        QVERIFY(openPty(bt, root.path() + "/dev/rfcomm0"));
+        TestPty bt;
+        QVERIFY(bt.open(root.path() + "/dev/rfcomm0"));
         QTRY_VERIFY_WITH_TIMEOUT(dev->bluetoothFd() >= 0, 3000);
         QVERIFY(write(bt.master, req.constData(), size_t(req.size())) == req.size());
         QCOMPARE(readFrames(bt.master, 1, 3000), reply("03 00 40 07 14 00"));
@@ -988,7 +994,7 @@ private slots:
         QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
         QVERIFY(!QFileInfo(vlink).exists() && !QFileInfo(vlink).isSymLink());
         QVERIFY(logCount("thread exited") == 1);
-        ztest::setSysroot(m_root.path());
+        setRoot(m_root.path());
     }
 
     void bluetoothReconnect()
@@ -998,9 +1004,9 @@ private slots:
         QTemporaryDir root;
         QVERIFY(root.isValid());
         QDir().mkpath(root.path() + "/dev");
-        ztest::setSysroot(root.path());
-        ztest::Pty bt;
-        QVERIFY(openPty(bt, root.path() + "/dev/rfcomm0"));
+        setRoot(root.path());
+        TestPty bt;
+        QVERIFY(bt.open(root.path() + "/dev/rfcomm0"));
         clearLog();
         std::unique_ptr<CivDeviceAdmin> admin(new CivDeviceAdmin(nullptr));
         CivDevice *dev = admin->device();
@@ -1015,7 +1021,7 @@ private slots:
         QVERIFY(write(bt.master, req.constData(), size_t(req.size())) == req.size());
         QCOMPARE(readFrames(bt.master, 1, 3000), reply("04 01 01"));
         admin.reset();
-        ztest::setSysroot(m_root.path());
+        setRoot(m_root.path());
     }
 
     // ---- hamlib's rigctl for the IC-705, against the real simulator ----
@@ -1032,7 +1038,7 @@ private slots:
             QVERIFY2(QFileInfo(root.path() + l).isSymLink(), l);
 
         // The CI-V stack with a real radio link and its store.
-        ztest::setSysroot(root.path());
+        setRoot(root.path());
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
         QVERIFY(radio && radio->param);
         ZParamAdmin *store = radio->param;
@@ -1118,7 +1124,7 @@ private slots:
             QCOMPARE(int(radio->civPtt.load()), 1);
             auto txReported = [&]() {
                 zradio_update_params();
-                return ztest::simCommand(root.path(), "status").contains(" tx=1 ");
+                return simControl(root.path(), "status").contains(" tx=1 ");
             };
             QTRY_VERIFY_WITH_TIMEOUT(txReported(), 5000);
             QTRY_COMPARE_WITH_TIMEOUT(int(store->trxState.load()), 1, 3000);
@@ -1133,7 +1139,7 @@ private slots:
         admin.reset();
         zradio_destroy(radio);
         QVERIFY(sim.stop());
-        ztest::setSysroot(m_root.path());
+        setRoot(m_root.path());
     }
 };
 

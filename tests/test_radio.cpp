@@ -198,6 +198,13 @@ class TestRadio : public QObject
     Q_OBJECT
 
 private:
+    void setRoot(const QString &root) { ztest::setSysroot(root); }
+
+    static QString controlCommand(const QString &root, const QByteArray &cmd)
+    {
+        return ztest::simCommand(root, cmd);
+    }
+
     // Collects count spectra from the link's calculator; the last one and
     // its smoothed peak.
     static bool collect(int count, std::vector<float> &s, float &peak)
@@ -230,7 +237,7 @@ private slots:
     }
     void cleanupTestCase()
     {
-        ztest::setSysroot(QString());
+        setRoot(QString());
     }
 
     void crcValues()
@@ -374,7 +381,7 @@ private slots:
     void readerOnPty()
     {
         QTemporaryDir root;
-        ztest::setSysroot(root.path());
+        setRoot(root.path());
         Pty pty;
         QVERIFY(pty.open());
         QVERIFY(pty.link(root.path() + "/dev/ttyS1"));
@@ -481,7 +488,7 @@ private slots:
     void readerSuspendResume()
     {
         QTemporaryDir root;
-        ztest::setSysroot(root.path());
+        setRoot(root.path());
         Pty pty;
         QVERIFY(pty.open());
         QVERIFY(pty.link(root.path() + "/dev/ttyS1"));
@@ -517,7 +524,7 @@ private slots:
     void readerWithoutLine()
     {
         QTemporaryDir root;
-        ztest::setSysroot(root.path());
+        setRoot(root.path());
         clearLog();
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
         QVERIFY(radio);
@@ -608,7 +615,7 @@ private slots:
         QVERIFY(sim.start(root.path(), 10000));
         QVERIFY(QFileInfo(root.path() + "/dev/ttyS1").isSymLink());
 
-        ztest::setSysroot(root.path());
+        setRoot(root.path());
         clearLog();
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
         QVERIFY(radio);
@@ -648,7 +655,7 @@ private slots:
         QCOMPARE(zradio_write_remote_ram(ZRADIO_ADDR_REGS, regs, sizeof(regs)), 0);
         const uint32_t rxvol = 30;
         QCOMPARE(zradio_write_remote_ram(4 * 14, &rxvol, 4), 0);
-        const QString status = ztest::simCommand(root.path(), "status");
+        const QString status = controlCommand(root.path(), "status");
         const QStringList f = status.split(' ');
         QCOMPARE(f.size(), 1 + ZRADIO_REG_WORDS + 2);
         QCOMPARE(f[0], QString("ok"));
@@ -657,7 +664,7 @@ private slots:
         QCOMPARE(f[56], QString("00100001"));
         QCOMPARE(f[57], QString("tx=0"));
         QCOMPARE(f[58], QString("atu=0"));
-        QVERIFY(ztest::simCommand(root.path(), "bogus 1 2").startsWith("error"));
+        QVERIFY(controlCommand(root.path(), "bogus 1 2").startsWith("error"));
 
         // The carrier at 14.2715 MHz sits 1500 Hz above the LO: right of the
         // centre, inside the receive pass band, at about S9 (-73 dBm).
@@ -721,11 +728,11 @@ private slots:
             QByteArray line;
             for (int k = int(rng() % 60); k > 0; --k)
                 line.append(char(0x20 + rng() % 95));
-            const QString reply = ztest::simCommand(root.path(), line);
+            const QString reply = controlCommand(root.path(), line);
             QVERIFY2(reply.startsWith("error") || reply.startsWith("ok"), qPrintable(reply));
         }
         QCOMPARE(zradio_get_ident(ident, sizeof(ident)), 0);
-        QVERIFY(ztest::simCommand(root.path(), "status").startsWith("ok "));
+        QVERIFY(controlCommand(root.path(), "status").startsWith("ok "));
 
         // The board goes away: comm-valid falls, transfers fail, no hang.
         QVERIFY(sim.stop());
