@@ -32,6 +32,7 @@ namespace {
 
 using ztest::clearLog;
 using ztest::logCount;
+using ztest::simCommand;
 
 const int kFs = 16000;
 
@@ -368,6 +369,9 @@ void TestModemHost::postRacingTheEndOfATransmission()
             std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
     });
+    // A failed check returns early: the modulator thread is still stopped
+    // and joined.
+    ztest::Joiner joiner(mod, &stop);
     // How long one transmission of "e" takes here.
     QElapsedTimer t;
     t.start();
@@ -765,16 +769,16 @@ void TestModemHost::simulatorEndToEnd()
         // Other tunings, as the simulator reports them: LSB-DIG with a
         // negative digital offset, and CW at the beacon with a 700 Hz pitch.
         QVERIFY(tune(i2c, 14090000, -18000, 1, 800));
-        QCOMPARE(ztest::simCommand(root.path(), "stations"),
+        QCOMPARE(simCommand(root.path(), "stations"),
                  QStringLiteral("ok cw=14070600:1400 rtty=14072000:- psk=14071200:800"));
         QVERIFY(tune(i2c, 14070600, 0, 4, 700));
-        QCOMPARE(ztest::simCommand(root.path(), "stations"),
+        QCOMPARE(simCommand(root.path(), "stations"),
                  QStringLiteral("ok cw=14070600:700 rtty=14072000:- psk=14071200:-"));
 
         // USB-DIG at 14070000 (an LO 12 kHz below and the digital offset):
         // all three stations at once, one host on each.
         QVERIFY(tune(i2c, 14058000, 12000, 3, 800));
-        QCOMPARE(ztest::simCommand(root.path(), "stations"),
+        QCOMPARE(simCommand(root.path(), "stations"),
                  QStringLiteral("ok cw=14070600:600 rtty=14072000:2000 psk=14071200:1200"));
         ZRModem rtty, psk, cw;
         rtty.mode = ZRModem::ModeRTTY;
@@ -806,18 +810,18 @@ void TestModemHost::simulatorEndToEnd()
         // Retuned away: only noise; the tone level at the PSK station falls.
         QVERIFY(psk.level.load() > 50.0f);
         QVERIFY(tune(i2c, 14058000, 0, 3, 800));
-        QCOMPARE(ztest::simCommand(root.path(), "stations"), QStringLiteral("ok cw=14070600:- rtty=14072000:- psk=14071200:-"));
+        QCOMPARE(simCommand(root.path(), "stations"), QStringLiteral("ok cw=14070600:- rtty=14072000:- psk=14071200:-"));
         ZRModem &m = rtty;
 
         // Transmit audio reaches the simulator: one burst at 1000 Hz as long
         // as the RTTY transmission.
-        QCOMPARE(ztest::simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
+        QCOMPARE(simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
         m.mode = ZRModem::ModeRTTY;
         m.setFc(1000);
         QVERIFY(m.postText(QStringLiteral("TEST")));
         QTRY_VERIFY_WITH_TIMEOUT(!m.transmitFlag(), 8000);
-        QTRY_COMPARE_WITH_TIMEOUT(field(ztest::simCommand(root.path(), "txaudio"), "on"), 0.0, 2000);
-        const QString tx = ztest::simCommand(root.path(), "txaudio");
+        QTRY_COMPARE_WITH_TIMEOUT(field(simCommand(root.path(), "txaudio"), "on"), 0.0, 2000);
+        const QString tx = simCommand(root.path(), "txaudio");
         const double expectMs = 1000.0 * zmh::rtty_signal("TEST", 1000, 45.45f, 170).size() / kFs;
         QCOMPARE(field(tx, "bursts"), 1.0);
         QVERIFY2(std::fabs(field(tx, "last_ms") - expectMs) < 120, qPrintable(tx));
@@ -831,7 +835,7 @@ void TestModemHost::simulatorEndToEnd()
         // and the board transmits while the audio plays, and stops after it.
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
         QVERIFY(radio);
-        QCOMPARE(ztest::simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
+        QCOMPARE(simCommand(root.path(), "txaudio reset"), QStringLiteral("ok"));
         QVERIFY(m.postText(QStringLiteral("TEST")));
         bool keyed = false, released = false;
         t.restart();
@@ -839,33 +843,33 @@ void TestModemHost::simulatorEndToEnd()
             zradio_set_modem_trx(m.trxState()); // MainWidget::slot_modemTrxReceiver
             zradio_update_params();             // its update timer
             QThread::msleep(50);
-            const QString st = ztest::simCommand(root.path(), "status");
+            const QString st = simCommand(root.path(), "status");
             keyed = keyed || st.endsWith(QLatin1String("tx=1 atu=0"));
             released = keyed && !m.transmitFlag() && st.endsWith(QLatin1String("tx=0 atu=0"));
         }
         QVERIFY(keyed);
         QVERIFY(released);
-        const QString tx2 = ztest::simCommand(root.path(), "txaudio");
+        const QString tx2 = simCommand(root.path(), "txaudio");
         QVERIFY2(field(tx2, "tx_ms") >= field(tx2, "active_ms") - 200 && field(tx2, "active_ms") > 2500,
                  qPrintable(tx2));
         zradio_destroy(radio);
     }
 
     // The Morse sender keys the simulator's key line: "EI" at 20 WPM.
-    QCOMPARE(ztest::simCommand(root.path(), "cwkey reset"), QStringLiteral("ok"));
+    QCOMPARE(simCommand(root.path(), "cwkey reset"), QStringLiteral("ok"));
     {
         MorseSender s;
         s.setUnit(60);
         s.slot_worker(QStringLiteral("EI"));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(field(ztest::simCommand(root.path(), "cwkey"), "downs"), 3.0, 2000);
-    const QString key = ztest::simCommand(root.path(), "cwkey");
+    QTRY_COMPARE_WITH_TIMEOUT(field(simCommand(root.path(), "cwkey"), "downs"), 3.0, 2000);
+    const QString key = simCommand(root.path(), "cwkey");
     QCOMPARE(field(key, "level"), 1.0);
     QVERIFY2(std::fabs(field(key, "down_ms") - 180) < 10, qPrintable(key));
     QVERIFY2(std::fabs(field(key, "dot_ms") - 60) < 5, qPrintable(key));
     QVERIFY2(std::fabs(field(key, "last_up_ms") - 60) < 5, qPrintable(key)); // between the dots of I
-    QVERIFY(ztest::simCommand(root.path(), "cwkey now").startsWith("error"));
-    QVERIFY(ztest::simCommand(root.path(), "stations x").startsWith("error"));
+    QVERIFY(simCommand(root.path(), "cwkey now").startsWith("error"));
+    QVERIFY(simCommand(root.path(), "stations x").startsWith("error"));
 
     ui2c_destroy(i2c);
     QVERIFY(sim.stop());
