@@ -2,6 +2,7 @@
 // the sound card stand-in with a tone coming in (its share of one core, the
 // plugin's work included, as it runs on the reading thread), and the cost of
 // one block (scope + 1024-point spectrum).
+#include "test_support.h"
 #include "zaudio.h"
 #include "zsimaudio.h"
 
@@ -10,8 +11,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,24 +24,14 @@ std::vector<int16_t> tone(size_t frames)
     return v;
 }
 
-double threadCpuSeconds(pthread_t t)
-{
-    clockid_t cid;
-    timespec ts{};
-    if (pthread_getcpuclockid(t, &cid) != 0 || clock_gettime(cid, &ts) != 0)
-        return 0;
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 void BM_CaptureThreadCpu(benchmark::State &state)
 {
-    char dir[] = "/tmp/zr450-bench-XXXXXX";
-    if (!mkdtemp(dir)) {
+    ztest::Sysroot root;
+    if (!root.isValid()) {
         state.SkipWithError("no temporary directory");
         return;
     }
-    setenv("ZR450_SYSROOT", dir, 1);
-    zsimaudio_t *peer = zsimaudio_create(dir);
+    zsimaudio_t *peer = zsimaudio_create(root.path().toLocal8Bit().constData());
     if (!peer) {
         state.SkipWithError("peer failed");
         return;
@@ -57,7 +46,7 @@ void BM_CaptureThreadCpu(benchmark::State &state)
         zsimaudio_write_capture(peer, t.data(), t.size() / 2);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
-        const double cpu0 = threadCpuSeconds(a->capture_thread);
+        const double cpu0 = ztest::threadCpuSeconds(a->capture_thread);
         const auto w0 = std::chrono::steady_clock::now();
         int spectra = 0;
         // The 50 ms publisher's side of the hand-over.
@@ -69,7 +58,7 @@ void BM_CaptureThreadCpu(benchmark::State &state)
             }
             a->scope_ready.store(false, std::memory_order_release);
         }
-        const double cpu = threadCpuSeconds(a->capture_thread) - cpu0;
+        const double cpu = ztest::threadCpuSeconds(a->capture_thread) - cpu0;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
         state.SetIterationTime(wall);
         state.counters["cpu_share_pct"] = 100.0 * cpu / wall;
@@ -77,14 +66,12 @@ void BM_CaptureThreadCpu(benchmark::State &state)
         delete a;
     }
     zsimaudio_destroy(peer);
-    std::string cmd = std::string("rm -rf ") + dir;
-    (void)!system(cmd.c_str());
 }
 BENCHMARK(BM_CaptureThreadCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_CaptureBlock(benchmark::State &state)
 {
-    setenv("ZR450_SYSROOT", "/nonexistent-zr450-bench", 1);
+    ztest::setSysroot(QStringLiteral("/nonexistent-zr450-bench"));
     zaudio_t a(1024, 1024);
     const std::vector<int16_t> t = tone(1024);
     for (auto _ : state) {

@@ -3,12 +3,12 @@
 // the last byte of its reply through the whole transport loop.
 #include "civdevice.h"
 #include "civdeviceadmin.h"
+#include "test_support.h"
 #include "zparamadmin.h"
 #include "zsystem.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -21,10 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-void quiet(QtMsgType, const QMessageLogContext &, const QString &)
-{
-}
 
 QByteArray hx(const char *text)
 {
@@ -40,8 +36,7 @@ struct Fixture
     {
         QDir().mkpath(root.path() + "/app");
         QDir().mkpath(root.path() + "/dev");
-        qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
-        zsys::reload();
+        ztest::setSysroot(root.path());
         store.reset(new ZParamAdmin(nullptr));
     }
 };
@@ -117,12 +112,12 @@ BENCHMARK(BM_CivNoise);
 static void BM_CivReplyLatency(benchmark::State &state)
 {
     Fixture &f = fixture();
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    grantpt(master);
-    unlockpt(master);
-    const QString link = f.root.path() + "/dev/ttyS2";
-    QFile::remove(link);
-    QFile::link(QString::fromLatin1(ptsname(master)), link);
+    ztest::Pty pty;
+    if (!pty.open(ztest::Pty::NonBlockingMaster) || !pty.link(f.root.path() + "/dev/ttyS2")) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    const int master = pty.master;
 
     auto admin = std::make_unique<CivDeviceAdmin>(nullptr);
     admin->device()->setParams(f.store.get(), "/dev/ttyS2", B19200);
@@ -133,8 +128,7 @@ static void BM_CivReplyLatency(benchmark::State &state)
     double worst = 0;
     uint32_t x = 7;
     for (auto _ : state) {
-        while (read(master, buf, sizeof(buf)) > 0) {
-        }
+        ztest::drainFd(master);
         // Requests arrive at any point of the interpreter's period.
         x = x * 1664525u + 1013904223u;
         usleep(useconds_t((x >> 8) % 50000));
@@ -161,19 +155,17 @@ static void BM_CivReplyLatency(benchmark::State &state)
     }
     state.counters["worst_ms"] = worst * 1000.0;
     admin.reset();
-    ::close(master);
-    QFile::remove(link);
 }
 BENCHMARK(BM_CivReplyLatency)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quiet);
+    ztest::silenceLog();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     fixture().store.reset();
-    qunsetenv("ZR450_SYSROOT");
+    ztest::setSysroot(QString());
     return 0;
 }

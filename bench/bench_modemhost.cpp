@@ -4,6 +4,7 @@
 // reading and writing threads), the modulator thread while transmitting, and
 // the cost of one 1024-sample block (tone tracker and demodulator) alone.
 #include "modem_harness.h"
+#include "test_support.h"
 #include "zrmodem.h"
 #include "zsimaudio.h"
 
@@ -12,21 +13,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
-#include <string>
 #include <thread>
 #include <vector>
 
 namespace {
-
-double threadCpuSeconds(pthread_t t)
-{
-    clockid_t cid;
-    timespec ts{};
-    if (pthread_getcpuclockid(t, &cid) != 0 || clock_gettime(cid, &ts) != 0)
-        return 0;
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 // Receiver audio of the mode on the host's raw scale, about `seconds` long.
 std::vector<float> signalOf(int mode, double seconds)
@@ -47,24 +37,39 @@ std::vector<float> signalOf(int mode, double seconds)
     return zmh::channel(s, 20, 300, 5, 0, 0);
 }
 
+// A temporary system root with the sound card stand-in's peer on it.
 struct Root {
-    char dir[32] = "/tmp/zr450-bench-XXXXXX";
+    ztest::Sysroot dir;
     zsimaudio_t *peer = nullptr;
     bool make()
     {
-        if (!mkdtemp(dir))
-            return false;
-        setenv("ZR450_SYSROOT", dir, 1);
-        peer = zsimaudio_create(dir);
+        peer = dir.isValid() ? zsimaudio_create(dir.path().toLocal8Bit().constData()) : nullptr;
         return peer != nullptr;
     }
-    ~Root()
-    {
-        zsimaudio_destroy(peer);
-        std::string cmd = std::string("rm -rf ") + dir;
-        (void)!system(cmd.c_str());
-    }
+    ~Root() { zsimaudio_destroy(peer); }
 };
+
+// Runs the host for `seconds` while draining its playback: each thread's
+// share of one core, and (receiving) the blocks processed per second.
+void measureThreads(benchmark::State &state, ZRModem *m, zsimaudio_t *peer, double seconds, bool receiving)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double dem0 = ztest::threadCpuSeconds(m->demThread), mod0 = ztest::threadCpuSeconds(m->modThread);
+    const uint64_t blocks0 = m->blocksProcessed.load();
+    const auto w0 = std::chrono::steady_clock::now();
+    std::vector<int16_t> drain(2 * 1024);
+    while (std::chrono::steady_clock::now() - w0 < std::chrono::duration<double>(seconds))
+        zsimaudio_read_playback(peer, drain.data(), 1024, 20);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
+    const double dem = ztest::threadCpuSeconds(m->demThread) - dem0;
+    const double mod = ztest::threadCpuSeconds(m->modThread) - mod0;
+    state.SetIterationTime(wall);
+    state.counters["dem_pct"] = 100.0 * dem / wall;
+    state.counters["mod_pct"] = 100.0 * mod / wall;
+    state.counters["both_pct"] = 100.0 * (dem + mod) / wall;
+    if (receiving)
+        state.counters["blocks_per_s"] = double(m->blocksProcessed.load() - blocks0) / wall;
+}
 
 // Both threads while receiving (the modulator plays silence meanwhile).
 void BM_HostThreadsDecoding(benchmark::State &state)
@@ -86,20 +91,7 @@ void BM_HostThreadsDecoding(benchmark::State &state)
         m->start();
         zsimaudio_wait_clients(root.peer, ZSIMAUDIO_CAPTURE, 1, 2000);
         zsimaudio_write_capture_mono(root.peer, x.data(), x.size());
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        const double dem0 = threadCpuSeconds(m->demThread), mod0 = threadCpuSeconds(m->modThread);
-        const uint64_t blocks0 = m->blocksProcessed.load();
-        const auto w0 = std::chrono::steady_clock::now();
-        std::vector<int16_t> drain(2 * 1024);
-        while (std::chrono::steady_clock::now() - w0 < std::chrono::duration<double>(seconds))
-            zsimaudio_read_playback(root.peer, drain.data(), 1024, 20);
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-        const double dem = threadCpuSeconds(m->demThread) - dem0, mod = threadCpuSeconds(m->modThread) - mod0;
-        state.SetIterationTime(wall);
-        state.counters["dem_pct"] = 100.0 * dem / wall;
-        state.counters["mod_pct"] = 100.0 * mod / wall;
-        state.counters["both_pct"] = 100.0 * (dem + mod) / wall;
-        state.counters["blocks_per_s"] = double(m->blocksProcessed.load() - blocks0) / wall;
+        measureThreads(state, m, root.peer, seconds, true);
         delete m;
     }
     state.SetLabel(ZRModem::modeName(mode).toStdString());
@@ -129,18 +121,7 @@ void BM_HostThreadsTransmitting(benchmark::State &state)
         m->start();
         zsimaudio_wait_clients(root.peer, ZSIMAUDIO_PLAYBACK, 1, 2000);
         m->postText(QString::fromLatin1(zmh::sample_text(200, 4, false)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        const double dem0 = threadCpuSeconds(m->demThread), mod0 = threadCpuSeconds(m->modThread);
-        const auto w0 = std::chrono::steady_clock::now();
-        std::vector<int16_t> drain(2 * 1024);
-        while (std::chrono::steady_clock::now() - w0 < std::chrono::duration<double>(seconds))
-            zsimaudio_read_playback(root.peer, drain.data(), 1024, 20);
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-        const double dem = threadCpuSeconds(m->demThread) - dem0, mod = threadCpuSeconds(m->modThread) - mod0;
-        state.SetIterationTime(wall);
-        state.counters["dem_pct"] = 100.0 * dem / wall;
-        state.counters["mod_pct"] = 100.0 * mod / wall;
-        state.counters["both_pct"] = 100.0 * (dem + mod) / wall;
+        measureThreads(state, m, root.peer, seconds, false);
         delete m;
     }
     state.SetLabel(ZRModem::modeName(mode).toStdString());
@@ -156,7 +137,7 @@ BENCHMARK(BM_HostThreadsTransmitting)
 void BM_HostBlock(benchmark::State &state)
 {
     const int mode = int(state.range(0));
-    setenv("ZR450_SYSROOT", "/nonexistent-zr450-bench", 1);
+    ztest::setSysroot(QStringLiteral("/nonexistent-zr450-bench"));
     ZRModem m;
     m.mode = mode;
     m.setFc(1000);

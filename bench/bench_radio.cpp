@@ -12,6 +12,7 @@
 //   PushThreadAtRest      the push and input threads with nothing changing,
 //                         on a bus socket that answers every transfer: their
 //                         CPU time over wall time
+#include "test_support.h"
 #include "zcrc.h"
 #include "zframe.h"
 #include "zradio.h"
@@ -20,13 +21,10 @@
 #include <benchmark/benchmark.h>
 
 #include <QDir>
-#include <QFile>
 #include <QString>
-#include <QTemporaryDir>
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <atomic>
 #include <chrono>
@@ -34,24 +32,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
-#include <termios.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
 typedef std::vector<uint8_t> Bytes;
 
 static const double kFramesPerSecond = 1152000.0 / 10.0 / ZFRAME_SIZE;
-
-static double threadCpuSeconds(pthread_t t)
-{
-    clockid_t cid;
-    timespec ts;
-    if (pthread_getcpuclockid(t, &cid) != 0 || clock_gettime(cid, &ts) != 0)
-        return 0.0;
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 static Bytes makeFrame(std::mt19937 &rng)
 {
@@ -110,7 +97,7 @@ static void ReaderFrame(benchmark::State &state)
     r.ctx = &ctx;
     uint32_t n;
     float peak;
-    const double cpu0 = threadCpuSeconds(pthread_self());
+    const double cpu0 = ztest::threadCpuSeconds(pthread_self());
     for (auto _ : state) {
         // As a pseudo-terminal delivers it: 4095 bytes, then the rest.
         r.feed(frame.data(), 4095);
@@ -121,7 +108,7 @@ static void ReaderFrame(benchmark::State &state)
     if (r.stats.frames != uint64_t(state.iterations()))
         state.SkipWithError("frames were lost");
     // Share of one core at the line rate = CPU time per frame x frames per second.
-    const double perFrame = (threadCpuSeconds(pthread_self()) - cpu0) / double(state.iterations());
+    const double perFrame = (ztest::threadCpuSeconds(pthread_self()) - cpu0) / double(state.iterations());
     state.SetLabel(QString::asprintf("%.1f us/frame = %.3f %% of a core at %.2f frames/s",
                                      perFrame * 1e6, perFrame * kFramesPerSecond * 100.0, kFramesPerSecond)
                        .toStdString());
@@ -130,6 +117,19 @@ static void ReaderFrame(benchmark::State &state)
     delete ctx.radio;
 }
 BENCHMARK(ReaderFrame);
+
+// The stream searched as a pseudo-terminal delivers it, in 4095-byte reads;
+// throughput also in multiples of the line rate.
+static void searchInPieces(benchmark::State &state, const Bytes &stream)
+{
+    Reader r;
+    for (auto _ : state)
+        for (size_t i = 0; i < stream.size(); i += 4095)
+            r.feed(stream.data() + i, std::min<size_t>(4095, stream.size() - i));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+    state.counters["line_rates"] = benchmark::Counter(
+        double(state.iterations()) * double(stream.size()) / 115200.0, benchmark::Counter::kIsRate);
+}
 
 static void FrameSearchStream(benchmark::State &state)
 {
@@ -141,13 +141,7 @@ static void FrameSearchStream(benchmark::State &state)
             stream.push_back(uint8_t(rng() & 0x7F));
         stream.insert(stream.end(), f.begin(), f.end());
     }
-    Reader r;
-    for (auto _ : state)
-        for (size_t i = 0; i < stream.size(); i += 4095)
-            r.feed(stream.data() + i, std::min<size_t>(4095, stream.size() - i));
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
-    state.counters["line_rates"] = benchmark::Counter(
-        double(state.iterations()) * double(stream.size()) / 115200.0, benchmark::Counter::kIsRate);
+    searchInPieces(state, stream);
 }
 BENCHMARK(FrameSearchStream);
 
@@ -156,13 +150,7 @@ static void FrameSearchSyncFlood(benchmark::State &state)
     Bytes stream;
     for (int i = 0; i < 16384; ++i)
         stream.insert(stream.end(), zframe_sync, zframe_sync + 4);
-    Reader r;
-    for (auto _ : state)
-        for (size_t i = 0; i < stream.size(); i += 4095)
-            r.feed(stream.data() + i, std::min<size_t>(4095, stream.size() - i));
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
-    state.counters["line_rates"] = benchmark::Counter(
-        double(state.iterations()) * double(stream.size()) / 115200.0, benchmark::Counter::kIsRate);
+    searchInPieces(state, stream);
     state.SetLabel("every 4 bytes a candidate whose CRC is checked");
 }
 BENCHMARK(FrameSearchSyncFlood);
@@ -182,19 +170,13 @@ BENCHMARK(Crc32Frame);
 static void ReaderThreadAtLineRate(benchmark::State &state)
 {
     for (auto _ : state) {
-        QTemporaryDir root;
-        qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
-        zsys::reload();
-        const int master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(master);
-        unlockpt(master);
-        const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios tio;
-        tcgetattr(slave, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-        QDir().mkpath(root.path() + "/dev");
-        QFile::link(QString::fromLocal8Bit(ptsname(master)), root.path() + "/dev/ttyS1");
+        ztest::Sysroot root;
+        ztest::Pty pty;
+        if (!pty.open() || !pty.link(root.path() + "/dev/ttyS1")) {
+            state.SkipWithError("no pseudo-terminal");
+            return;
+        }
+        const int master = pty.master;
 
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -218,20 +200,18 @@ static void ReaderThreadAtLineRate(benchmark::State &state)
                 }
             }
         });
-        const double cpu0 = threadCpuSeconds(g_zuart->thread);
+        const double cpu0 = ztest::threadCpuSeconds(g_zuart->thread);
         const auto w0 = std::chrono::steady_clock::now();
         zframe_stats_t st0;
         zradio_uartcomm_get_stats(&st0);
         std::this_thread::sleep_for(std::chrono::seconds(3));
-        const double cpu = threadCpuSeconds(g_zuart->thread) - cpu0;
+        const double cpu = ztest::threadCpuSeconds(g_zuart->thread) - cpu0;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
         zframe_stats_t st1;
         zradio_uartcomm_get_stats(&st1);
         stop = true;
         writer.join();
         zradio_destroy(radio);
-        close(slave);
-        close(master);
 
         state.SetIterationTime(wall);
         state.SetLabel(QString::asprintf("reader thread: %.2f %% of a core, %.1f frames/s accepted",
@@ -243,9 +223,7 @@ BENCHMARK(ReaderThreadAtLineRate)->Iterations(1)->UseManualTime()->Unit(benchmar
 
 static void UpdateParams(benchmark::State &state)
 {
-    QTemporaryDir root;
-    qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
-    zsys::reload();
+    ztest::Sysroot root;
     zradio_t *radio = zradio_create("/dev/i2c-0", 114);
     radio->pushEnable.store(0);
     for (auto _ : state)
@@ -261,12 +239,7 @@ class AnsweringBus
 public:
     explicit AnsweringBus(const QString &path)
     {
-        m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un sa = {};
-        sa.sun_family = AF_UNIX;
-        qstrncpy(sa.sun_path, path.toLocal8Bit().constData(), sizeof(sa.sun_path));
-        bind(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof(sa));
-        listen(m_fd, 2);
+        m_fd = ztest::unixSocket(path, SOCK_STREAM, true);
         m_thread = std::thread([this]() {
             while (!m_stop) {
                 pollfd p = {m_fd, POLLIN, 0};
@@ -293,7 +266,8 @@ public:
     {
         m_stop = true;
         m_thread.join();
-        close(m_fd);
+        if (m_fd >= 0)
+            close(m_fd);
     }
 
 private:
@@ -305,23 +279,21 @@ private:
 static void PushThreadAtRest(benchmark::State &state)
 {
     for (auto _ : state) {
-        QTemporaryDir root;
-        qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
-        zsys::reload();
+        ztest::Sysroot root;
         QDir().mkpath(root.path() + "/dev");
         AnsweringBus bus(root.path() + "/dev/i2c-0");
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
         zradio_update_params();
         std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // first writes and refresh done
-        const double push0 = threadCpuSeconds(radio->pushThread);
-        const double input0 = threadCpuSeconds(radio->inputThread);
+        const double push0 = ztest::threadCpuSeconds(radio->pushThread);
+        const double input0 = ztest::threadCpuSeconds(radio->inputThread);
         const uint64_t passes0 = radio->pushPasses.load();
         const uint64_t blocks0 = radio->blockWrites.load();
         const auto w0 = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(3));
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-        const double push = threadCpuSeconds(radio->pushThread) - push0;
-        const double input = threadCpuSeconds(radio->inputThread) - input0;
+        const double push = ztest::threadCpuSeconds(radio->pushThread) - push0;
+        const double input = ztest::threadCpuSeconds(radio->inputThread) - input0;
         const uint64_t passes = radio->pushPasses.load() - passes0;
         const uint64_t blocks = radio->blockWrites.load() - blocks0;
         zradio_destroy(radio);

@@ -1,5 +1,6 @@
 // Parameter store: opening and merging the database, write-back, cache
 // reads of the display loop, tuning, band changes and channel saves.
+#include "test_support.h"
 #include "zparamadmin.h"
 #include "zsystem.h"
 
@@ -12,16 +13,6 @@
 #include <memory>
 
 namespace {
-
-void quiet(QtMsgType, const QMessageLogContext &, const QString &)
-{
-}
-
-void useRoot(const QString &path)
-{
-    qputenv("ZR450_SYSROOT", path.toLocal8Bit());
-    zsys::reload();
-}
 
 // The items the main window compares every 50 ms.
 const char *const kDisplayKeys[] = {
@@ -37,7 +28,7 @@ static void BM_OpenFreshDatabase(benchmark::State &state)
     for (auto _ : state) {
         state.PauseTiming();
         QTemporaryDir dir;
-        useRoot(dir.path());
+        ztest::setSysroot(dir.path());
         state.ResumeTiming();
         { ZParamAdmin s; }
     }
@@ -47,7 +38,7 @@ BENCHMARK(BM_OpenFreshDatabase)->Unit(benchmark::kMillisecond);
 static void BM_OpenExistingDatabase(benchmark::State &state)
 {
     QTemporaryDir dir;
-    useRoot(dir.path());
+    ztest::setSysroot(dir.path());
     { ZParamAdmin s; }
     for (auto _ : state) {
         ZParamAdmin s;
@@ -58,7 +49,7 @@ BENCHMARK(BM_OpenExistingDatabase)->Unit(benchmark::kMillisecond);
 static void BM_SyncDatabase(benchmark::State &state)
 {
     QTemporaryDir dir;
-    useRoot(dir.path());
+    ztest::setSysroot(dir.path());
     ZParamAdmin s;
     int i = 0;
     for (auto _ : state) {
@@ -72,7 +63,7 @@ BENCHMARK(BM_SyncDatabase)->Unit(benchmark::kMillisecond);
 static void BM_ParamItemDisplayTick(benchmark::State &state)
 {
     QTemporaryDir dir;
-    useRoot(dir.path());
+    ztest::setSysroot(dir.path());
     ZParamAdmin s;
     const QString w = QStringLiteral("wparam");
     QStringList keys;
@@ -95,7 +86,7 @@ BENCHMARK(BM_ParamItemDisplayTick)->Unit(benchmark::kMicrosecond);
 static void BM_SetVfoFrontFreq(benchmark::State &state)
 {
     QTemporaryDir dir;
-    useRoot(dir.path());
+    ztest::setSysroot(dir.path());
     ZParamAdmin s;
     int f = 14000000;
     for (auto _ : state) {
@@ -110,7 +101,7 @@ BENCHMARK(BM_SetVfoFrontFreq)->Unit(benchmark::kMicrosecond);
 static void BM_ModifyFrequncy(benchmark::State &state)
 {
     QTemporaryDir dir;
-    useRoot(dir.path());
+    ztest::setSysroot(dir.path());
     ZParamAdmin s;
     s.setParamItem("wparam", "ts", 2);
     int i = 0;
@@ -122,7 +113,7 @@ BENCHMARK(BM_ModifyFrequncy)->Unit(benchmark::kMicrosecond);
 static void BM_SetBandstackIndex(benchmark::State &state)
 {
     QTemporaryDir dir;
-    useRoot(dir.path());
+    ztest::setSysroot(dir.path());
     ZParamAdmin s;
     int i = 0;
     for (auto _ : state)
@@ -133,7 +124,7 @@ BENCHMARK(BM_SetBandstackIndex)->Unit(benchmark::kMillisecond);
 static void BM_SaveChItemWith1000Channels(benchmark::State &state)
 {
     QTemporaryDir dir;
-    useRoot(dir.path());
+    ztest::setSysroot(dir.path());
     ZParamAdmin s;
     zparam_memo_t memo = s.logicVfoMemo();
     for (int ch = 0; ch < 1000; ++ch)
@@ -150,10 +141,10 @@ BENCHMARK(BM_SaveChItemWith1000Channels)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quiet);
+    ztest::silenceLog();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    qunsetenv("ZR450_SYSROOT");
+    ztest::setSysroot(QString());
     return 0;
 }

@@ -5,81 +5,13 @@
 #include <QRegularExpression>
 #include <QSqlRecord>
 
-#include <cstdio>
-
 namespace ptest {
 
 namespace {
 
-QMutex g_logMutex;
-QStringList g_log;
-bool g_verbose = false;
-
-void captureHandler(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    QMutexLocker lock(&g_logMutex);
-    if (g_log.size() < 200000)
-        g_log << msg;
-    if (g_verbose)
-        fprintf(stderr, "%s\n", qPrintable(msg));
-}
-
 QAtomicInt g_connections;
 
 } // namespace
-
-void installLogCapture()
-{
-    g_verbose = qEnvironmentVariableIntValue("ZR450_TEST_VERBOSE") != 0;
-    qInstallMessageHandler(captureHandler);
-}
-
-void clearLog()
-{
-    QMutexLocker lock(&g_logMutex);
-    g_log.clear();
-}
-
-QStringList logLines()
-{
-    QMutexLocker lock(&g_logMutex);
-    return g_log;
-}
-
-bool logContains(const QString &text)
-{
-    return logCount(text) > 0;
-}
-
-int logCount(const QString &text)
-{
-    QMutexLocker lock(&g_logMutex);
-    int n = 0;
-    for (const QString &l : qAsConst(g_log))
-        n += l.contains(text) ? 1 : 0;
-    return n;
-}
-
-Sysroot::Sysroot()
-{
-    qputenv("ZR450_SYSROOT", m_dir.path().toLocal8Bit());
-    zsys::reload();
-}
-
-Sysroot::~Sysroot()
-{
-    qunsetenv("ZR450_SYSROOT");
-    zsys::reload();
-}
-
-void Sysroot::writeFile(const QString &systemPath, const QByteArray &data) const
-{
-    const QString p = m_dir.path() + systemPath;
-    QDir().mkpath(QFileInfo(p).absolutePath());
-    QFile f(p);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(data);
-}
 
 DbFile::DbFile(const QString &file)
     : m_name(QStringLiteral("ptest-%1").arg(g_connections.fetchAndAddOrdered(1)))
@@ -143,10 +75,7 @@ QString definitionText()
 
 void writeDefinition(const QString &path, const QString &text)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(text.toUtf8());
+    ztest::writeFile(path, text.toUtf8());
 }
 
 static QString entryText(const QString &key, const QStringList &lines)

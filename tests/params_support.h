@@ -1,15 +1,15 @@
 #ifndef PARAMS_SUPPORT_H
 #define PARAMS_SUPPORT_H
 
-// Shared helpers of the parameter-store tests: a temporary system root per
-// test, a log capture, and direct access to the database file.
+// Shared helpers of the parameter-store tests: direct access to the database
+// file and changed copies of the definition text.
 
+#include "test_support.h"
 #include "zparamadmin.h"
 #include "zsystem.h"
 
 #include <QDir>
 #include <QFile>
-#include <QMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,28 +21,14 @@
 
 namespace ptest {
 
-// Every message of the process, kept instead of printed (set
-// ZR450_TEST_VERBOSE=1 to see them as well).
-void installLogCapture();
-void clearLog();
-QStringList logLines();
-bool logContains(const QString &text);
-int logCount(const QString &text);
-
-// A fresh system root for one test; the store's files live in root/app.
-class Sysroot
-{
-public:
-    Sysroot();
-    ~Sysroot();
-    QString path() const { return m_dir.path(); }
-    QString appDir() const { return m_dir.path() + QStringLiteral("/app"); }
-    QString dbFile() const { return appDir() + QStringLiteral("/zparam.db"); }
-    void writeFile(const QString &systemPath, const QByteArray &data) const;
-
-private:
-    QTemporaryDir m_dir;
-};
+// The log capture and the temporary system root come from the shared test
+// support; the names stay available here.
+using ztest::clearLog;
+using ztest::installLogCapture;
+using ztest::logContains;
+using ztest::logCount;
+using ztest::logLines;
+using ztest::Sysroot;
 
 // Direct access to the database file from the test thread, for setting up
 // and inspecting rows while no store has it open.

@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QLocalSocket>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -21,8 +20,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace rtest {
@@ -52,44 +49,6 @@ Bytes makeFrame(const Trailer &t)
     return f;
 }
 
-// ------------------------------------------------------------------- Pty
-
-bool Pty::open()
-{
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        return false;
-    name = QString::fromLocal8Bit(ptsname(master));
-    slave = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios tio;
-    if (slave < 0 || tcgetattr(slave, &tio) != 0)
-        return false;
-    cfmakeraw(&tio);
-    return tcsetattr(slave, TCSANOW, &tio) == 0;
-}
-
-bool Pty::write(const Bytes &b)
-{
-    size_t done = 0;
-    while (done < b.size()) {
-        const ssize_t w = ::write(master, b.data() + done, b.size() - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        done += size_t(w);
-    }
-    return true;
-}
-
-Pty::~Pty()
-{
-    if (slave >= 0)
-        close(slave);
-    if (master >= 0)
-        close(master);
-}
-
 // ---------------------------------------------------------- RecordingBus
 
 RecordingBus::RecordingBus(const QString &path, std::atomic<uint64_t> *passes)
@@ -97,12 +56,8 @@ RecordingBus::RecordingBus(const QString &path, std::atomic<uint64_t> *passes)
 {
     m_clock.start();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un sa = {};
-    sa.sun_family = AF_UNIX;
-    qstrncpy(sa.sun_path, path.toLocal8Bit().constData(), sizeof(sa.sun_path));
-    ::unlink(sa.sun_path);
-    m_ok = bind(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) == 0 && listen(m_fd, 4) == 0;
+    m_fd = ztest::unixSocket(path, SOCK_STREAM, true);
+    m_ok = m_fd >= 0;
     m_thread = std::thread(&RecordingBus::run, this);
 }
 
@@ -110,7 +65,8 @@ RecordingBus::~RecordingBus()
 {
     m_stop = true;
     m_thread.join();
-    close(m_fd);
+    if (m_fd >= 0)
+        close(m_fd);
 }
 
 std::vector<RecordingBus::Write> RecordingBus::writes()
@@ -200,51 +156,9 @@ void RecordingBus::run()
 
 // ------------------------------------------------------------------- Sim
 
-Sim::~Sim()
-{
-    if (m_proc.state() != QProcess::NotRunning) {
-        m_proc.terminate();
-        if (!m_proc.waitForFinished(5000))
-            m_proc.kill();
-        m_proc.waitForFinished(2000);
-    }
-}
-
-bool Sim::start(const QString &root)
-{
-    m_root = root;
-    m_proc.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_proc.start(QStringLiteral(ZR_BINARY_DIR "/sim/zr450-bbsim"), {QStringLiteral("--sysroot"), root});
-    if (!m_proc.waitForStarted(5000))
-        return false;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 15000) {
-        if (QFileInfo::exists(root + QStringLiteral("/run/bbsim.sock")))
-            return true;
-        QTest::qWait(20);
-    }
-    return false;
-}
-
-QString Sim::command(const QString &line)
-{
-    QLocalSocket s;
-    s.connectToServer(m_root + QStringLiteral("/run/bbsim.sock"));
-    if (!s.waitForConnected(3000))
-        return QString();
-    s.write(line.toUtf8() + "\n");
-    s.flush();
-    QElapsedTimer t;
-    t.start();
-    while (!s.canReadLine() && t.elapsed() < 5000)
-        s.waitForReadyRead(50);
-    return QString::fromUtf8(s.readLine()).trimmed();
-}
-
 bool Sim::status(uint32_t *words, int *tx, int *atu)
 {
-    const QStringList f = command(QStringLiteral("status")).split(QLatin1Char(' '));
+    const QStringList f = command("status").split(QLatin1Char(' '));
     if (f.size() != 1 + ZRADIO_REG_WORDS + 2 || f[0] != QLatin1String("ok"))
         return false;
     for (int i = 0; i < ZRADIO_REG_WORDS; ++i)
@@ -294,7 +208,7 @@ bool InputDevices::raw(int device, const input_event &ev)
     return ::write(m_fd[device], &ev, sizeof(ev)) == ssize_t(sizeof(ev));
 }
 
-static input_event event(uint16_t type, uint16_t code, int32_t value)
+input_event inputEvent(uint16_t type, uint16_t code, int32_t value)
 {
     input_event ev;
     std::memset(&ev, 0, sizeof(ev));
@@ -306,13 +220,13 @@ static input_event event(uint16_t type, uint16_t code, int32_t value)
 
 bool InputDevices::key(int device, int code, int value)
 {
-    const input_event ev[2] = {event(EV_KEY, uint16_t(code), value), event(EV_SYN, SYN_REPORT, 0)};
+    const input_event ev[2] = {inputEvent(EV_KEY, uint16_t(code), value), inputEvent(EV_SYN, SYN_REPORT, 0)};
     return ::write(m_fd[device], ev, sizeof(ev)) == ssize_t(sizeof(ev));
 }
 
 bool InputDevices::rel(int device, int code, int value)
 {
-    const input_event ev[2] = {event(EV_REL, uint16_t(code), value), event(EV_SYN, SYN_REPORT, 0)};
+    const input_event ev[2] = {inputEvent(EV_REL, uint16_t(code), value), inputEvent(EV_SYN, SYN_REPORT, 0)};
     return ::write(m_fd[device], ev, sizeof(ev)) == ssize_t(sizeof(ev));
 }
 

@@ -1,14 +1,15 @@
 #ifndef RADIO_SUPPORT_H
 #define RADIO_SUPPORT_H
 
-// Shared helpers of the radio-link tests: a pseudo-terminal standing in for
-// the UART, frames with a chosen trailer, a recording I2C bus, the real
-// simulator as a child process, input-device FIFOs and a window that records
-// what the input thread posts to it.
+// Shared helpers of the radio-link tests: frames with a chosen trailer, a
+// recording I2C bus, the simulator's status line, input-device FIFOs and a
+// window that records what the input thread posts to it. Pseudo-terminals
+// and the simulator process come from the shared test support.
+
+#include "test_support.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -39,16 +40,7 @@ struct Trailer {
 // A CRC-correct frame with a weak tone and the trailer.
 Bytes makeFrame(const Trailer &t);
 
-// A pseudo-terminal pair; the test writes the board's side. The radio's end
-// stays open here too, so the line never hangs up between opens.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    QString name;
-    bool open();
-    bool write(const Bytes &b);
-    ~Pty();
-};
+using ztest::Pty;
 
 // An I2C bus socket that answers every transfer with success and records
 // the writes: address, data and the push thread's pass count at that moment
@@ -88,21 +80,16 @@ private:
     std::thread m_thread;
 };
 
-// The real zr450-bbsim on a system root.
-class Sim
+// The real zr450-bbsim on a system root, with its status line read.
+class Sim : public ztest::Sim
 {
 public:
-    ~Sim();
-    bool start(const QString &root);
-    QString command(const QString &line);
     // The 56 register words of the status line, and its tx= and atu= values.
     bool status(uint32_t *words, int *tx = nullptr, int *atu = nullptr);
-    QProcess &process() { return m_proc; }
-
-private:
-    QString m_root;
-    QProcess m_proc;
 };
+
+// One input event as the kernel reports it.
+input_event inputEvent(uint16_t type, uint16_t code, int32_t value);
 
 // Input-device FIFOs dev/input/event0..4 under a system root, written by
 // the test as the kernel would (event then synchronisation report).

@@ -1,5 +1,6 @@
 // Start-up support: log line format and routing, the system layer's path
 // mapping and command emulation, and the clock and time-zone helpers.
+#include "test_support.h"
 #include "zlog.h"
 #include "zqrc.h"
 #include "zrmisc.h"
@@ -24,18 +25,12 @@
 
 static QString readAll(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
+    return ztest::readText(path);
 }
 
 static void writeFile(const QString &path, const QByteArray &data)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
+    QVERIFY(ztest::writeFile(path, data));
 }
 
 class TestApp : public QObject
@@ -45,11 +40,7 @@ class TestApp : public QObject
 private:
     QTemporaryDir m_root;
 
-    void setRoot(const QString &root)
-    {
-        qputenv("ZR450_SYSROOT", root.toLocal8Bit());
-        zsys::reload();
-    }
+    void setRoot(const QString &root) { ztest::setSysroot(root); }
 
 private slots:
     void init()
@@ -59,8 +50,7 @@ private slots:
     }
     void cleanupTestCase()
     {
-        qunsetenv("ZR450_SYSROOT");
-        zsys::reload();
+        setRoot(QString());
     }
 
     void logLinesAndRouting()

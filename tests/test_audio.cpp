@@ -3,6 +3,7 @@
 // report. Runs against the project's ALSA configuration (ALSA_CONFIG_PATH,
 // set by CTest) under a temporary system root, with zr_simaudio as the peer.
 #include "mainwidget.h"
+#include "test_support.h"
 #include "zaudio.h"
 #include "zaudiopcm.h"
 #include "zsimaudio.h"
@@ -10,7 +11,6 @@
 #include "zsystem.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,35 +21,15 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-QMutex g_logMutex;
-QStringList g_log;
-
-void collectMessages(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    QMutexLocker lock(&g_logMutex);
-    g_log << msg;
-    if (qEnvironmentVariableIsSet("ZR_TEST_VERBOSE"))
-        fprintf(stderr, "%s\n", qPrintable(msg));
-}
+using ztest::clearLog;
 
 bool logged(const QString &needle)
 {
-    QMutexLocker lock(&g_logMutex);
-    for (const QString &l : qAsConst(g_log))
-        if (l.contains(needle))
-            return true;
-    return false;
-}
-
-void clearLog()
-{
-    QMutexLocker lock(&g_logMutex);
-    g_log.clear();
+    return ztest::logContains(needle);
 }
 
 std::vector<int16_t> tone(double hz, double amplitude, size_t frames)
@@ -127,9 +107,8 @@ void TestAudio::initTestCase()
              "ALSA_CONFIG_PATH must name the generated zr450-alsa.conf (set by CTest)");
     QVERIFY(m_root.isValid());
     qRegisterMetaType<int32_t>("int32_t");
-    qputenv("ZR450_SYSROOT", m_root.path().toLocal8Bit());
-    zsys::reload();
-    qInstallMessageHandler(collectMessages);
+    ztest::setSysroot(m_root.path());
+    ztest::installLogCapture();
 }
 
 void TestAudio::init()
@@ -287,24 +266,6 @@ void TestAudio::playbackReachesPeer()
 
 namespace {
 
-int unixSocket(const QString &path, bool listening)
-{
-    sockaddr_un sa{};
-    sa.sun_family = AF_UNIX;
-    const QByteArray p = QFile::encodeName(path);
-    if (size_t(p.size()) >= sizeof sa.sun_path)
-        return -1;
-    memcpy(sa.sun_path, p.constData(), size_t(p.size()));
-    const int s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    const int r = listening ? bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) | listen(s, 4)
-                            : ::connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    if (r != 0) {
-        close(s);
-        return -1;
-    }
-    return s;
-}
-
 // Random packets, about half of them with a plausible header.
 QByteArray garbage(std::mt19937 &rng)
 {
@@ -330,7 +291,7 @@ void TestAudio::exchangeSurvivesGarbage()
     QVERIFY(QDir().mkpath(m_root.path() + QStringLiteral("/run")));
     const QString capPath = m_root.path() + QStringLiteral(ZSA_CAPTURE_SOCKET);
     QFile::remove(capPath);
-    const int srv = unixSocket(capPath, true);
+    const int srv = ztest::unixSocket(capPath, SOCK_SEQPACKET, true);
     QVERIFY(srv >= 0);
     {
         zaudio_pcm_t cap("mixcapture", SND_PCM_STREAM_CAPTURE, SND_PCM_FORMAT_S16_LE, 16000, 2, 1024, 0);
@@ -371,7 +332,7 @@ void TestAudio::exchangeSurvivesGarbage()
     // reader stays bounded and the peer keeps serving.
     m_peer = zsimaudio_create(m_root.path().toLocal8Bit().constData());
     QVERIFY(m_peer);
-    const int cli = unixSocket(m_root.path() + QStringLiteral(ZSA_PLAYBACK_SOCKET), false);
+    const int cli = ztest::unixSocket(m_root.path() + QStringLiteral(ZSA_PLAYBACK_SOCKET), SOCK_SEQPACKET, false);
     QVERIFY(cli >= 0);
     for (int i = 0; i < 600; i++) {
         const QByteArray b = garbage(rng);

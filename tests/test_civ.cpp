@@ -5,6 +5,7 @@
 // hamlib's rigctl for the IC-705 against the real simulator.
 #include "civdevice.h"
 #include "civdeviceadmin.h"
+#include "test_support.h"
 #include "zparamadmin.h"
 #include "zradio.h"
 #include "zsystem.h"
@@ -13,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -23,8 +23,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <memory>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
@@ -32,34 +32,9 @@
 #include <thread>
 #include <unistd.h>
 
-// ---------------------------------------------------------------- log capture
-
-static std::mutex g_logMutex;
-static QStringList g_log;
-
-static void captureLog(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    if (g_log.size() < 20000)
-        g_log << msg;
-    if (qEnvironmentVariableIntValue("ZR450_TEST_VERBOSE"))
-        fprintf(stderr, "%s\n", qPrintable(msg));
-}
-
-static int logCount(const QString &text)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    int n = 0;
-    for (const QString &l : g_log)
-        n += l.contains(text) ? 1 : 0;
-    return n;
-}
-
-static void clearLog()
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log.clear();
-}
+using ztest::clearLog;
+using ztest::drainFd;
+using ztest::logCount;
 
 // ------------------------------------------------------------------- helpers
 
@@ -71,20 +46,6 @@ static QByteArray hx(const char *text)
 static QString dump(const QByteArray &b)
 {
     return CivDevice::packetDump(b).trimmed();
-}
-
-// Everything readable on a non-blocking descriptor.
-static QByteArray drainFd(int fd)
-{
-    QByteArray out;
-    char buf[4096];
-    for (;;) {
-        const ssize_t r = read(fd, buf, sizeof(buf));
-        if (r <= 0)
-            break;
-        out.append(buf, int(r));
-    }
-    return out;
 }
 
 // Reads from fd until `count` complete CI-V frames (FD-terminated) arrived or
@@ -104,67 +65,18 @@ static QByteArray readFrames(int fd, int count, int ms)
 
 static bool writeAllFd(int fd, const QByteArray &data)
 {
-    int off = 0;
-    QElapsedTimer t;
-    t.start();
-    while (off < data.size() && t.elapsed() < 3000) {
-        const ssize_t w = write(fd, data.constData() + off, size_t(data.size() - off));
-        if (w > 0) {
-            off += int(w);
-        } else {
-            pollfd p = { fd, POLLOUT, 0 };
-            poll(&p, 1, 10);
-        }
-    }
-    return off == data.size();
+    return ztest::writeAll(fd, data.constData(), size_t(data.size()));
 }
 
 // A pseudo-terminal whose slave end is published at `link`; the test holds
 // the master (the controller's side of the line).
-struct TestPty
-{
-    int master = -1;
-    QString link;
-    bool open(const QString &path)
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            return false;
-        const char *name = ptsname(master);
-        const int s = ::open(name, O_RDWR | O_NOCTTY);
-        if (s < 0)
-            return false;
-        termios tio;
-        tcgetattr(s, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(s, TCSANOW, &tio);
-        ::close(s);
-        link = path;
-        QFile::remove(link);
-        return QFile::link(QString::fromLatin1(name), link);
-    }
-    ~TestPty()
-    {
-        if (master >= 0)
-            ::close(master);
-        if (!link.isEmpty())
-            QFile::remove(link);
-    }
+struct TestPty : ztest::Pty {
+    bool open(const QString &link) { return Pty::open(NonBlockingMaster) && Pty::link(link); }
 };
 
 static QString simControl(const QString &root, const QByteArray &cmd)
 {
-    QLocalSocket s;
-    s.connectToServer(root + "/run/bbsim.sock");
-    if (!s.waitForConnected(3000))
-        return QString();
-    s.write(cmd + "\n");
-    s.flush();
-    QElapsedTimer t;
-    t.start();
-    while (!s.canReadLine() && t.elapsed() < 3000)
-        s.waitForReadyRead(100);
-    return QString::fromUtf8(s.readLine()).trimmed();
+    return ztest::simCommand(root, cmd);
 }
 
 // --------------------------------------------------------------------- tests
@@ -179,11 +91,7 @@ private:
     CivDevice *m_dev = nullptr;
     int m_sock[2] = { -1, -1 }; // [0] the interpreter's port, [1] the controller
 
-    void setRoot(const QString &root)
-    {
-        qputenv("ZR450_SYSROOT", root.toLocal8Bit());
-        zsys::reload();
-    }
+    void setRoot(const QString &root) { ztest::setSysroot(root); }
 
     // One request through the parser; the bytes the controller receives.
     QByteArray ask(const QByteArray &request)
@@ -242,7 +150,7 @@ private:
 private slots:
     void initTestCase()
     {
-        qInstallMessageHandler(captureLog);
+        ztest::installLogCapture(20000);
         qRegisterMetaType<int32_t>("int32_t");
         QVERIFY(m_root.isValid());
         QDir().mkpath(m_root.path() + "/app");
@@ -261,8 +169,16 @@ private slots:
         delete m_store;
         close(m_sock[0]);
         close(m_sock[1]);
-        qunsetenv("ZR450_SYSROOT");
-        zsys::reload();
+        setRoot(QString());
+    }
+
+    // A test that failed early leaves no radio link behind, and the shared
+    // system root in place again.
+    void cleanup()
+    {
+        if (g_zradio)
+            zradio_destroy(g_zradio);
+        setRoot(m_root.path());
     }
 
     void init()
@@ -1026,7 +942,7 @@ private slots:
         QVERIFY(wired.open(root.path() + "/dev/ttyS2"));
         clearLog();
 
-        auto *admin = new CivDeviceAdmin(nullptr);
+        std::unique_ptr<CivDeviceAdmin> admin(new CivDeviceAdmin(nullptr));
         CivDevice *dev = admin->device();
         QSignalSpy trx(dev, &CivDevice::sig_setTrxStatus);
         dev->setParams(m_store, "/dev/ttyS2", B19200);
@@ -1074,7 +990,7 @@ private slots:
         // network server's port away.
         QElapsedTimer t;
         t.start();
-        delete admin;
+        admin.reset();
         QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
         QVERIFY(!QFileInfo(vlink).exists() && !QFileInfo(vlink).isSymLink());
         QVERIFY(logCount("thread exited") == 1);
@@ -1092,7 +1008,7 @@ private slots:
         TestPty bt;
         QVERIFY(bt.open(root.path() + "/dev/rfcomm0"));
         clearLog();
-        auto *admin = new CivDeviceAdmin(nullptr);
+        std::unique_ptr<CivDeviceAdmin> admin(new CivDeviceAdmin(nullptr));
         CivDevice *dev = admin->device();
         dev->setParams(m_store, "/dev/ttyS2", B19200);
         QCOMPARE(logCount("can't create uart:"), 1);
@@ -1104,7 +1020,7 @@ private slots:
         const QByteArray req = hx("FE FE A4 E0 04 FD");
         QVERIFY(write(bt.master, req.constData(), size_t(req.size())) == req.size());
         QCOMPARE(readFrames(bt.master, 1, 3000), reply("04 01 01"));
-        delete admin;
+        admin.reset();
         setRoot(m_root.path());
     }
 
@@ -1116,11 +1032,8 @@ private slots:
         QVERIFY2(!rigctl.isEmpty(), "rigctl (Debian package libhamlib-utils) is not installed");
         QTemporaryDir root;
         QVERIFY(root.isValid());
-        QProcess sim;
-        sim.setProcessChannelMode(QProcess::ForwardedChannels);
-        sim.start(QStringLiteral(ZR_BINARY_DIR "/sim/zr450-bbsim"), { "--sysroot", root.path() });
-        QVERIFY(sim.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root.path() + "/run/bbsim.sock"), 10000);
+        ztest::Sim sim;
+        QVERIFY(sim.start(root.path(), 10000));
         for (const char *l : { "/dev/ttyS2", "/dev/ttyS2.host", "/dev/rfcomm0", "/dev/rfcomm0.host" })
             QVERIFY2(QFileInfo(root.path() + l).isSymLink(), l);
 
@@ -1130,7 +1043,7 @@ private slots:
         QVERIFY(radio && radio->param);
         ZParamAdmin *store = radio->param;
         QTRY_COMPARE_WITH_TIMEOUT(zradio_comm_valid(), uint8_t(1), 10000);
-        auto *admin = new CivDeviceAdmin(nullptr);
+        std::unique_ptr<CivDeviceAdmin> admin(new CivDeviceAdmin(nullptr));
         QList<int> pttRequests;
         // What the main window does with a transmit request.
         connect(admin->device(), &CivDevice::sig_setTrxStatus, this, [&](int32_t flag) {
@@ -1223,10 +1136,9 @@ private slots:
             QCOMPARE(run(port, { "t" }), QStringList{ "0" });
         }
 
-        delete admin;
+        admin.reset();
         zradio_destroy(radio);
-        sim.terminate();
-        QVERIFY(sim.waitForFinished(5000));
+        QVERIFY(sim.stop());
         setRoot(m_root.path());
     }
 };

@@ -7,6 +7,7 @@
 #include "bbstations.h"
 #include "modem_harness.h"
 #include "morsesender.h"
+#include "test_support.h"
 #include "user_i2c.h"
 #include "zradio.h"
 #include "zaudiopcm.h"
@@ -15,8 +16,6 @@
 #include "zsystem.h"
 
 #include <QElapsedTimer>
-#include <QLocalSocket>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -25,40 +24,15 @@
 
 #include <atomic>
 #include <cmath>
-#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
 namespace {
 
-std::mutex g_logMutex; // a standard lock, so thread checkers see it
-QStringList g_log;
-
-void collectMessages(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    if (g_log.size() < 200000)
-        g_log << msg;
-    if (qEnvironmentVariableIsSet("ZR_TEST_VERBOSE"))
-        fprintf(stderr, "%s\n", qPrintable(msg));
-}
-
-int logCount(const QString &needle)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    int n = 0;
-    for (const QString &l : qAsConst(g_log))
-        if (l.contains(needle))
-            n++;
-    return n;
-}
-
-void clearLog()
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log.clear();
-}
+using ztest::clearLog;
+using ztest::logCount;
+using ztest::simCommand;
 
 const int kFs = 16000;
 
@@ -168,9 +142,8 @@ void TestModemHost::initTestCase()
     QVERIFY2(qEnvironmentVariable("ALSA_CONFIG_PATH").contains(QLatin1String("zr450-alsa.conf")),
              "ALSA_CONFIG_PATH must name the generated zr450-alsa.conf (set by CTest)");
     QVERIFY(m_root.isValid());
-    qputenv("ZR450_SYSROOT", m_root.path().toLocal8Bit());
-    zsys::reload();
-    qInstallMessageHandler(collectMessages);
+    ztest::setSysroot(m_root.path());
+    ztest::installLogCapture();
 }
 
 void TestModemHost::init()
@@ -396,6 +369,9 @@ void TestModemHost::postRacingTheEndOfATransmission()
             std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
     });
+    // A failed check returns early: the modulator thread is still stopped
+    // and joined.
+    ztest::Joiner joiner(mod, &stop);
     // How long one transmission of "e" takes here.
     QElapsedTimer t;
     t.start();
@@ -728,21 +704,6 @@ void TestModemHost::stalledFailingAndMissingDevices()
 
 namespace {
 
-QString simCommand(const QString &root, const QByteArray &cmd)
-{
-    QLocalSocket s;
-    s.connectToServer(root + "/run/bbsim.sock");
-    if (!s.waitForConnected(3000))
-        return QString();
-    s.write(cmd + "\n");
-    s.flush();
-    QElapsedTimer t;
-    t.start();
-    while (!s.canReadLine() && t.elapsed() < 3000)
-        s.waitForReadyRead(100);
-    return QString::fromUtf8(s.readLine()).trimmed();
-}
-
 // "key=value" of a control reply.
 double field(const QString &reply, const QString &key)
 {
@@ -798,13 +759,9 @@ void TestModemHost::simulatorEndToEnd()
 {
     QTemporaryDir root;
     QVERIFY(root.isValid());
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedChannels);
-    sim.start(QStringLiteral(ZR_BINARY_DIR "/sim/zr450-bbsim"), {"--sysroot", root.path()});
-    QVERIFY(sim.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root.path() + "/run/bbsim.sock"), 10000);
-    qputenv("ZR450_SYSROOT", root.path().toLocal8Bit());
-    zsys::reload();
+    ztest::Sim sim;
+    QVERIFY(sim.start(root.path(), 10000));
+    ztest::setSysroot(root.path());
 
     zradio_i2c_t *i2c = ui2c_create((root.path() + "/dev/i2c-0").toLocal8Bit().constData(), 0x72);
     QVERIFY(i2c);
@@ -915,10 +872,8 @@ void TestModemHost::simulatorEndToEnd()
     QVERIFY(simCommand(root.path(), "stations x").startsWith("error"));
 
     ui2c_destroy(i2c);
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
-    qputenv("ZR450_SYSROOT", m_root.path().toLocal8Bit());
-    zsys::reload();
+    QVERIFY(sim.stop());
+    ztest::setSysroot(m_root.path());
 }
 
 QTEST_GUILESS_MAIN(TestModemHost)

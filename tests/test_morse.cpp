@@ -2,12 +2,12 @@
 // time stamps, stop between characters, and the chip failures.
 #include "morsesender.h"
 #include "morsetable.h"
+#include "test_support.h"
 #include "zsystem.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutex>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -18,22 +18,9 @@
 
 namespace {
 
-QMutex g_logMutex;
-QStringList g_log;
-
-void collectMessages(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    QMutexLocker lock(&g_logMutex);
-    g_log << msg;
-}
-
 bool logged(const QString &needle)
 {
-    QMutexLocker lock(&g_logMutex);
-    for (const QString &l : qAsConst(g_log))
-        if (l.contains(needle))
-            return true;
-    return false;
+    return ztest::logContains(needle);
 }
 
 struct KeyEvent {
@@ -90,18 +77,16 @@ private:
 void TestMorse::initTestCase()
 {
     QVERIFY(m_root.isValid());
-    qputenv("ZR450_SYSROOT", m_root.path().toLocal8Bit());
-    zsys::reload();
+    ztest::setSysroot(m_root.path());
     QDir().mkpath(m_root.path() + QStringLiteral("/dev"));
     m_chip = m_root.path() + QStringLiteral("/dev/gpiochip0");
-    qInstallMessageHandler(collectMessages);
+    ztest::installLogCapture();
 }
 
 void TestMorse::init()
 {
     QFile::remove(m_chip);
-    QMutexLocker lock(&g_logMutex);
-    g_log.clear();
+    ztest::clearLog();
 }
 
 void TestMorse::send(const QString &text, uint32_t unit, const std::function<void(MorseSender *)> &onStarted)
@@ -117,6 +102,20 @@ void TestMorse::send(const QString &text, uint32_t unit, const std::function<voi
     connect(sender, &MorseSender::sig_finish, &thread, &QThread::quit);
     connect(&thread, &QThread::finished, sender, &QObject::deleteLater);
     thread.start();
+    // A failed check returns early: the message is stopped and the thread
+    // ended before it goes out of scope (a running QThread must not be
+    // destroyed). Until sig_finish has arrived here the sender still exists.
+    ztest::AtExit endThread([&] {
+        if (!thread.isRunning())
+            return;
+        if (!m_finished)
+            sender->slot_stop();
+        thread.quit();
+        if (!thread.wait(10000)) {
+            thread.terminate();
+            thread.wait();
+        }
+    });
     QMetaObject::invokeMethod(sender, "slot_worker", Qt::QueuedConnection, Q_ARG(QString, text));
     if (onStarted)
         onStarted(sender);

@@ -110,12 +110,6 @@ bool compareBlocks(const uint32_t *got, const uint32_t *want, QString *why)
     return true;
 }
 
-QString readFile(const QString &p)
-{
-    QFile f(p);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
 bool isFullRefresh(const RecordingBus::Write &w)
 {
     return w.address == 0 && w.data.size() == 4 * ZRADIO_REG_WORDS
@@ -131,7 +125,7 @@ class TestPush : public QObject
 private slots:
     void initTestCase()
     {
-        ptest::installLogCapture();
+        ztest::installLogCapture();
     }
 
     // Every word for the default settings and for sets of extreme values;
@@ -139,7 +133,7 @@ private slots:
     // digital offset; values wider than their field are masked.
     void registerWords()
     {
-        ptest::Sysroot root;
+        ztest::Sysroot root;
         RadioLink link(zradio_create("/dev/i2c-0", 114));
         zradio_t *radio = link.radio;
         QVERIFY(radio && radio->param);
@@ -225,7 +219,7 @@ private slots:
     // stored VFO frequencies; a negative digital offset in 24 bits.
     void loRule()
     {
-        ptest::Sysroot root;
+        ztest::Sysroot root;
         RadioLink link(zradio_create("/dev/i2c-0", 114));
         zradio_t *radio = link.radio;
         QVERIFY(radio && radio->param);
@@ -284,7 +278,7 @@ private slots:
     // and survive every rebuild, also while other threads set them.
     void controlWord()
     {
-        ptest::Sysroot root;
+        ztest::Sysroot root;
         RadioLink link(zradio_create("/dev/i2c-0", 114));
         zradio_t *radio = link.radio;
         QVERIFY(radio && radio->param);
@@ -354,7 +348,7 @@ private slots:
     // a lost write is repaired by it, the one-shot request, disabling.
     void pushScanAndRefresh()
     {
-        ptest::Sysroot root;
+        ztest::Sysroot root;
         RecordingBus bus(root.path() + "/dev/i2c-0", nullptr);
         QVERIFY(bus.ok());
         RadioLink link(zradio_create("/dev/i2c-0", 114));
@@ -461,11 +455,10 @@ private slots:
     // they are its trailer; the live status the store publishes for CAT.
     void reportsBeforeAndAfterFirstFrame()
     {
-        ptest::Sysroot root;
+        ztest::Sysroot root;
         Pty pty;
         QVERIFY(pty.open());
-        QDir().mkpath(root.path() + "/dev");
-        QVERIFY(QFile::link(pty.name, root.path() + "/dev/ttyS1"));
+        QVERIFY(pty.link(root.path() + "/dev/ttyS1"));
         RadioLink link(zradio_create("/dev/i2c-0", 114));
         zradio_t *radio = link.radio;
         QVERIFY(radio && radio->param);
@@ -570,7 +563,7 @@ private slots:
     // offset; spans above 2^4 are refused.
     void spectrumSettings()
     {
-        ptest::Sysroot root;
+        ztest::Sysroot root;
         RadioLink link(zradio_create("/dev/i2c-0", 114));
         zradio_t *radio = link.radio; // no line: this thread may feed the calculator
         QVERIFY(radio && radio->param && g_zsacalc);
@@ -603,13 +596,13 @@ private slots:
         s->setVfoFront("mode", 4);
         zradio_set_fft_dec(2);
         QCOMPARE(radio->fsDec, 25000.0f);
-        QVERIFY(ptest::logContains("[DBG] DecM:"));
+        QVERIFY(ztest::logContains("[DBG] DecM:"));
         bins(&a, &b);
         QCOMPARE(a, 262);
         QCOMPARE(b, 317);
         zradio_set_fft_dec(5);
         zradio_set_fft_dec(-1);
-        QCOMPARE(ptest::logCount("[ERR] Invalid dec factor:"), 2);
+        QCOMPARE(ztest::logCount("[ERR] Invalid dec factor:"), 2);
         QCOMPARE(radio->fsDec, 25000.0f);
         zradio_set_fft_dec(0);
         QCOMPARE(radio->fsDec, 100000.0f);
@@ -619,7 +612,7 @@ private slots:
 
     void backlightAndPowerOff()
     {
-        ptest::Sysroot root;
+        ztest::Sysroot root;
         RadioLink link(zradio_create("/dev/i2c-0", 114));
         zradio_t *radio = link.radio;
         QVERIFY(radio && radio->param);
@@ -628,19 +621,19 @@ private slots:
         const QString log = root.path() + "/var/log/commands.log";
         s->setParamItem("wparam", "bllevel", 3);
         zradio_update_backlight();
-        QCOMPARE(readFile(bl), QString("8\n"));
-        QVERIFY(readFile(log).endsWith("echo 8 > /sys/class/backlight/backlight/brightness\n"));
+        QCOMPARE(ztest::readText(bl), QString("8\n"));
+        QVERIFY(ztest::readText(log).endsWith("echo 8 > /sys/class/backlight/backlight/brightness\n"));
         s->setParamItem("wparam", "bllevel", 0);
         zradio_update_backlight();
-        QCOMPARE(readFile(bl), QString("10\n"));
+        QCOMPARE(ztest::readText(bl), QString("10\n"));
         s->setParamItem("wparam", "bllevel", 40);
         zradio_update_backlight();
-        QCOMPARE(readFile(bl), QString("1\n"));
+        QCOMPARE(ztest::readText(bl), QString("1\n"));
 
         zradio_remote_poweroff();
         zradio_update_params();
         QCOMPARE(radio->regs[12].load() & ZRADIO_CTL_POWEROFF, ZRADIO_CTL_POWEROFF);
-        QVERIFY(!readFile(log).contains("poweroff"));
+        QVERIFY(!ztest::readText(log).contains("poweroff"));
     }
 
     // The simulator's transmitter model: an antenna resonant on 20 m, a
@@ -758,7 +751,7 @@ private slots:
         QCOMPARE(app.exitCode(), 0);
         QVERIFY(sim.process().waitForFinished(10000));
         QCOMPARE(sim.process().exitCode(), 0);
-        QVERIFY(readFile(root + "/var/log/commands.log").contains("poweroff"));
+        QVERIFY(ztest::readText(root + "/var/log/commands.log").contains("poweroff"));
         ptest::DbFile db(root + "/app/zparam.db");
         QCOMPARE(db.value("SELECT pv FROM wparam WHERE pname='rxvol'").toInt(), int(rx0 + 2));
     }

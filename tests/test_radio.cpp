@@ -2,6 +2,7 @@
 // the UART reader on a real pseudo-terminal (frame arrival patterns,
 // silence, suspend and resume, reports, an unopenable line), the I2C helper
 // against failing buses, and the whole link against the real zr450-bbsim.
+#include "test_support.h"
 #include "zcrc.h"
 #include "zframe.h"
 #include "zradio.h"
@@ -10,9 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
-#include <mutex>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -24,39 +24,14 @@
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 typedef std::vector<uint8_t> Bytes;
 
-// ---------------------------------------------------------------- log capture
-
-static std::mutex g_logMutex;
-static QStringList g_log;
-
-static void captureLog(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log << msg;
-}
-
-static int logCount(const QString &text)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    int n = 0;
-    for (const QString &l : g_log)
-        n += l.contains(text) ? 1 : 0;
-    return n;
-}
-
-static void clearLog()
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log.clear();
-}
+using ztest::clearLog;
+using ztest::logCount;
 
 // --------------------------------------------------------------------- frames
 
@@ -138,51 +113,11 @@ static uint32_t crcReference(const uint32_t *w, size_t n)
     return crc;
 }
 
-// ------------------------------------------------------------ pseudo-terminal
-
-// A pseudo-terminal pair; the test writes the board's side. The radio's end
-// stays open here too, so the line never hangs up between opens.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    QString name;
-
-    bool open()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            return false;
-        name = QString::fromLocal8Bit(ptsname(master));
-        slave = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        termios tio;
-        if (slave < 0 || tcgetattr(slave, &tio) != 0)
-            return false;
-        cfmakeraw(&tio);
-        return tcsetattr(slave, TCSANOW, &tio) == 0;
-    }
-    // One write() call: the kernel hands it to the reader in pieces of at
-    // most 4095 bytes, so a frame always takes several reads.
-    bool write(const Bytes &b)
-    {
-        size_t done = 0;
-        while (done < b.size()) {
-            const ssize_t w = ::write(master, b.data() + done, b.size() - done);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return false;
-            done += size_t(w);
-        }
-        return true;
-    }
-    ~Pty()
-    {
-        if (slave >= 0)
-            close(slave);
-        if (master >= 0)
-            close(master);
-    }
-};
+// The test writes the board's side of the line; the radio's end stays open
+// here too, so the line never hangs up between opens. The kernel hands a
+// write to the reader in pieces of at most 4095 bytes, so a frame always
+// takes several reads.
+using ztest::Pty;
 
 static uint64_t framesGood()
 {
@@ -202,19 +137,16 @@ public:
     FakeBus(const QString &path, std::vector<Step> script)
         : m_script(std::move(script))
     {
-        m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un sa = {};
-        sa.sun_family = AF_UNIX;
-        qstrncpy(sa.sun_path, path.toLocal8Bit().constData(), sizeof(sa.sun_path));
-        ::unlink(sa.sun_path);
-        m_ok = bind(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) == 0 && listen(m_fd, 4) == 0;
+        m_fd = ztest::unixSocket(path, SOCK_STREAM, true);
+        m_ok = m_fd >= 0;
         m_thread = std::thread(&FakeBus::run, this);
     }
     ~FakeBus()
     {
         m_stop = true;
         m_thread.join();
-        close(m_fd);
+        if (m_fd >= 0)
+            close(m_fd);
     }
     bool ok() const { return m_ok; }
 
@@ -266,25 +198,11 @@ class TestRadio : public QObject
     Q_OBJECT
 
 private:
-    void setRoot(const QString &root)
-    {
-        qputenv("ZR450_SYSROOT", root.toLocal8Bit());
-        zsys::reload();
-    }
+    void setRoot(const QString &root) { ztest::setSysroot(root); }
 
     static QString controlCommand(const QString &root, const QByteArray &cmd)
     {
-        QLocalSocket s;
-        s.connectToServer(root + "/run/bbsim.sock");
-        if (!s.waitForConnected(3000))
-            return QString();
-        s.write(cmd + "\n");
-        s.flush();
-        QElapsedTimer t;
-        t.start();
-        while (!s.canReadLine() && t.elapsed() < 3000)
-            s.waitForReadyRead(100);
-        return QString::fromUtf8(s.readLine()).trimmed();
+        return ztest::simCommand(root, cmd);
     }
 
     // Collects count spectra from the link's calculator; the last one and
@@ -308,12 +226,18 @@ private:
 private slots:
     void initTestCase()
     {
-        qInstallMessageHandler(captureLog);
+        ztest::installLogCapture();
+    }
+    // A failed check returns early: the link of that test must not stay
+    // (only one link per process can exist).
+    void cleanup()
+    {
+        if (g_zradio)
+            zradio_destroy(g_zradio);
     }
     void cleanupTestCase()
     {
-        qunsetenv("ZR450_SYSROOT");
-        zsys::reload();
+        setRoot(QString());
     }
 
     void crcValues()
@@ -460,8 +384,7 @@ private slots:
         setRoot(root.path());
         Pty pty;
         QVERIFY(pty.open());
-        QDir().mkpath(root.path() + "/dev");
-        QVERIFY(QFile::link(pty.name, root.path() + "/dev/ttyS1"));
+        QVERIFY(pty.link(root.path() + "/dev/ttyS1"));
         clearLog();
 
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
@@ -568,8 +491,7 @@ private slots:
         setRoot(root.path());
         Pty pty;
         QVERIFY(pty.open());
-        QDir().mkpath(root.path() + "/dev");
-        QVERIFY(QFile::link(pty.name, root.path() + "/dev/ttyS1"));
+        QVERIFY(pty.link(root.path() + "/dev/ttyS1"));
         clearLog();
         zradio_t *radio = zradio_create("/dev/i2c-0", 114);
         QTRY_VERIFY_WITH_TIMEOUT(logCount("uart resume.") == 1, 5000);
@@ -689,11 +611,8 @@ private slots:
     {
         QTemporaryDir root;
         QVERIFY(root.isValid());
-        QProcess sim;
-        sim.setProcessChannelMode(QProcess::ForwardedChannels);
-        sim.start(QStringLiteral(ZR_BINARY_DIR "/sim/zr450-bbsim"), {"--sysroot", root.path()});
-        QVERIFY(sim.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root.path() + "/run/bbsim.sock"), 10000);
+        ztest::Sim sim;
+        QVERIFY(sim.start(root.path(), 10000));
         QVERIFY(QFileInfo(root.path() + "/dev/ttyS1").isSymLink());
 
         setRoot(root.path());
@@ -816,8 +735,7 @@ private slots:
         QVERIFY(controlCommand(root.path(), "status").startsWith("ok "));
 
         // The board goes away: comm-valid falls, transfers fail, no hang.
-        sim.terminate();
-        QVERIFY(sim.waitForFinished(5000));
+        QVERIFY(sim.stop());
         QTRY_COMPARE_WITH_TIMEOUT(zradio_comm_valid(), uint8_t(0), 5000);
         QVERIFY(zradio_get_roram(ident) < 0);
         zradio_destroy(radio);

@@ -2,9 +2,8 @@
 // smoothing, the DC blocker, the peak search band and decimation, the
 // ready hand-over between threads, and bad samples.
 #include "sacalc.h"
+#include "test_support.h"
 
-#include <mutex>
-#include <QStringList>
 #include <QtTest>
 
 #include <atomic>
@@ -16,15 +15,6 @@ typedef std::complex<float> cf;
 
 static const uint32_t N = 512;
 static const float FS = 100000.0f;
-
-static std::mutex g_logMutex;
-static QStringList g_log;
-
-static void captureLog(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log << msg;
-}
 
 // A block of a complex tone at bin k (negative k turns clockwise), amplitude a.
 static std::vector<cf> tone(double k, float a, uint32_t n = N, uint32_t start = 0)
@@ -68,7 +58,7 @@ class TestSpectrum : public QObject
 private slots:
     void initTestCase()
     {
-        qInstallMessageHandler(captureLog);
+        ztest::installLogCapture();
     }
 
     void createRejectsBadArguments()
@@ -196,7 +186,7 @@ private slots:
         sacalc_t *q = sacalc_create(N, FS);
         sacalc_set_average(q, 1.0f);
         int32_t first = 0, last = 0;
-        g_log.clear();
+        ztest::clearLog();
         // Default band 300..3000 Hz: a tone 1000 Hz above the carrier
         // (index 261) is found, one below it (index 251) is not.
         spectrumOf(q, tone(-1000.0 * N / FS, 0.05f));
@@ -204,7 +194,7 @@ private slots:
         QCOMPARE(first, 257);
         QCOMPARE(last, 271);
         QVERIFY(sacalc_get_peak(q) > toneLevel(0.05f) - 2.0f);
-        QVERIFY(g_log.join('\n').contains("[DBG] S-Meter search border [257, 271], bw [ 300, 3000], fs: 100000, fft_len: 512"));
+        QVERIFY(ztest::logContains("[DBG] S-Meter search border [257, 271], bw [ 300, 3000], fs: 100000, fft_len: 512"));
         for (int i = 0; i < 3; ++i)
             spectrumOf(q, tone(1000.0 * N / FS, 0.05f, N, i * N));
         QVERIFY(sacalc_get_peak(q) < toneLevel(0.05f) - 40.0f);
@@ -339,6 +329,8 @@ private slots:
             }
             done = true;
         });
+        // A failed check returns early: the producer is still joined.
+        ztest::Joiner joiner(producer);
         std::vector<float> s(N);
         uint32_t count = 0;
         int collected = 0;

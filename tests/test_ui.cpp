@@ -1,6 +1,7 @@
 // Panels, parameter frames and the VFO readout, driven the way the front
 // panel drives them (key and wheel events) and checked by what the
 // operator sees: digits, highlighted cells, values, closed panels.
+#include "test_support.h"
 #include "zfonts.h"
 #include "zframe.h"
 #include "zpanel.h"
@@ -113,8 +114,7 @@ private slots:
     {
         ZFonts::install();
         QVERIFY(m_root.isValid());
-        qputenv("ZR450_SYSROOT", m_root.path().toLocal8Bit());
-        zsys::reload();
+        ztest::setSysroot(m_root.path());
         QDir().mkpath(zsys::appDir());
         m_store = new ZParamAdmin(nullptr);
         QCOMPARE(value("txpwr").toFloat(), 5.0f);
@@ -124,8 +124,7 @@ private slots:
     {
         delete m_store;
         m_store = nullptr;
-        qunsetenv("ZR450_SYSROOT");
-        zsys::reload();
+        ztest::setSysroot(QString());
     }
 
     void frameShowsItemsAndDisablesSpareCells()
