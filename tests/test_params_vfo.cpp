@@ -23,6 +23,16 @@ static void checkLo(ZParamAdmin &s)
     QCOMPARE(plo + dlo, freqOf(s));
 }
 
+// Channel 4 holds 3.65 MHz, the VFO is left at 14.25 MHz, and the radio
+// goes to memory mode on channel 4.
+static bool memoryModeOnChannel4(ZParamAdmin &s)
+{
+    s.setVfoFront("freq", 3650000);
+    s.saveChItem(4, s.logicVfoMemo());
+    s.setVfoFront("freq", 14250000);
+    return s.setVfoMemoMode(1);
+}
+
 class TestParamVfo : public QObject
 {
     Q_OBJECT
@@ -788,10 +798,7 @@ private slots:
         Sysroot root;
         {
             ZParamAdmin s;
-            s.setVfoFront("freq", 3650000);
-            s.saveChItem(4, s.logicVfoMemo());
-            s.setVfoFront("freq", 14250000);
-            QVERIFY(s.setVfoMemoMode(1));
+            QVERIFY(memoryModeOnChannel4(s));
             s.syncDatabase();
         }
         ZParamAdmin s;
@@ -844,10 +851,7 @@ private slots:
     {
         Sysroot root;
         ZParamAdmin s;
-        s.setVfoFront("freq", 3650000);
-        s.saveChItem(4, s.logicVfoMemo());
-        s.setVfoFront("freq", 14250000);
-        QVERIFY(s.setVfoMemoMode(1));
+        QVERIFY(memoryModeOnChannel4(s));
         QCOMPARE(freqOf(s), 3650000);
         QVERIFY(s.setVfoMemoMode(1));
         QCOMPARE(freqOf(s), 3650000);
