@@ -1,7 +1,8 @@
 #include "bbciv.h"
 
+#include "bbpty.h"
+
 #include <QFile>
-#include <QTextStream>
 
 #include <cerrno>
 #include <chrono>
@@ -18,32 +19,9 @@ BbCiv::~BbCiv()
 
 bool BbCiv::openEnd(End &end, const QString &link)
 {
-    end.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    char name[128] = {};
-    if (end.master < 0 || grantpt(end.master) != 0 || unlockpt(end.master) != 0
-        || ptsname_r(end.master, name, sizeof(name)) != 0) {
-        QTextStream(stderr) << "zr450-bbsim: cannot create a pseudo-terminal: " << strerror(errno) << "\n";
+    end.master = bbpty_open(link, B19200, nullptr);
+    if (end.master < 0)
         return false;
-    }
-    // Raw (no echo) until whoever opens the end sets the line up itself.
-    const int s = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (s < 0) {
-        QTextStream(stderr) << "zr450-bbsim: cannot open " << name << "\n";
-        return false;
-    }
-    termios tio;
-    if (tcgetattr(s, &tio) == 0) {
-        cfmakeraw(&tio);
-        cfsetispeed(&tio, B19200);
-        cfsetospeed(&tio, B19200);
-        tcsetattr(s, TCSANOW, &tio);
-    }
-    close(s);
-    QFile::remove(link);
-    if (!QFile::link(QString::fromLocal8Bit(name), link)) {
-        QTextStream(stderr) << "zr450-bbsim: cannot create the link " << link << "\n";
-        return false;
-    }
     end.link = link;
     return true;
 }

@@ -1,16 +1,15 @@
 #include "bbuart.h"
 
 #include "bbboard.h"
+#include "bbpty.h"
 #include "zframe.h"
 
 #include <QFile>
-#include <QTextStream>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,28 +26,9 @@ BbUart::~BbUart()
 bool BbUart::start(const QString &linkPath, int baud)
 {
     m_baud = baud;
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        QTextStream(stderr) << "zr450-bbsim: cannot create a pseudo-terminal: " << strerror(errno) << "\n";
+    m_master = bbpty_open(linkPath, 0, &m_slave);
+    if (m_master < 0)
         return false;
-    }
-    const char *name = ptsname(m_master);
-    m_slave = name ? open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
-    if (m_slave < 0) {
-        QTextStream(stderr) << "zr450-bbsim: cannot open the pseudo-terminal's end\n";
-        return false;
-    }
-    // Raw until the application sets the line up itself.
-    termios tio;
-    if (tcgetattr(m_slave, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(m_slave, TCSANOW, &tio);
-    }
-    QFile::remove(linkPath);
-    if (!QFile::link(QString::fromLocal8Bit(name), linkPath)) {
-        QTextStream(stderr) << "zr450-bbsim: cannot create the link " << linkPath << "\n";
-        return false;
-    }
     m_link = linkPath;
     m_stop = false;
     m_thread = std::thread(&BbUart::run, this);
