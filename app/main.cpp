@@ -1,5 +1,5 @@
-#include "mainwidget.h"
-#include "zlog.h"
+#include "ui/mainwidget.h"
+#include "app/zlog.h"
 
 #include <QApplication>
 #include <QMetaType>

@@ -1,4 +1,4 @@
-#include "zlog.h"
+#include "app/zlog.h"
 
 #include <QDateTime>
 #include <QStandardPaths>

@@ -1,4 +1,4 @@
-#include "zqrc.h"
+#include "app/zqrc.h"
 
 #include <QFile>
 

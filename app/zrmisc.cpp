@@ -1,6 +1,6 @@
-#include "zrmisc.h"
+#include "app/zrmisc.h"
 
-#include "zsystem.h"
+#include "app/zsystem.h"
 
 #include <QDebug>
 #include <QFile>

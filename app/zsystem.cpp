@@ -1,4 +1,4 @@
-#include "zsystem.h"
+#include "app/zsystem.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "zutilites.h"
+#include "app/zutilites.h"
 
 #include <QFontMetrics>
 

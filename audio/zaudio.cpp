@@ -1,6 +1,6 @@
-#include "zaudio.h"
+#include "audio/zaudio.h"
 
-#include "zaudiopcm.h"
+#include "audio/zaudiopcm.h"
 
 #include <QDebug>
 #include <QTimer>

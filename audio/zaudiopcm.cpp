@@ -1,4 +1,4 @@
-#include "zaudiopcm.h"
+#include "audio/zaudiopcm.h"
 
 #include <QDebug>
 

@@ -2,9 +2,9 @@
 // the sound card stand-in with a tone coming in (its share of one core, the
 // plugin's work included, as it runs on the reading thread), and the cost of
 // one block (scope + 1024-point spectrum).
-#include "test_support.h"
-#include "zaudio.h"
-#include "zsimaudio.h"
+#include "tests/test_support.h"
+#include "audio/zaudio.h"
+#include "sim/alsa/zsimaudio.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,11 +1,11 @@
 // CI-V control: frames the interpreter handles per second (reads, settings
 // and noise), and the time from a request's last byte on the wired port to
 // the last byte of its reply through the whole transport loop.
-#include "civdevice.h"
-#include "civdeviceadmin.h"
-#include "test_support.h"
-#include "zparamadmin.h"
-#include "zsystem.h"
+#include "civ/civdevice.h"
+#include "civ/civdeviceadmin.h"
+#include "tests/test_support.h"
+#include "params/zparamadmin.h"
+#include "app/zsystem.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 // Speed of the modems at 16 kHz on one core. The counter "xRT" is seconds of
 // audio handled per second of CPU time (its inverse is the real-time factor).
-#include "cw_dem.h"
-#include "modem_harness.h"
-#include "zmodem_psk.h"
-#include "zmodem_rtty.h"
+#include "modem/cw_dem.h"
+#include "modem/tools/modem_harness.h"
+#include "modem/zmodem_psk.h"
+#include "modem/zmodem_rtty.h"
 
 #include <benchmark/benchmark.h>
 

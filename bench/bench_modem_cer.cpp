@@ -6,7 +6,7 @@
 // them behind its squelch).
 //
 //   bench_modem_cer [--mode cw|rtty|bpsk] [--chars N] [--runs N]
-#include "modem_harness.h"
+#include "modem/tools/modem_harness.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -3,10 +3,10 @@
 // thread's share of one core, the plugin's work included, as it runs on the
 // reading and writing threads), the modulator thread while transmitting, and
 // the cost of one 1024-sample block (tone tracker and demodulator) alone.
-#include "modem_harness.h"
-#include "test_support.h"
-#include "zrmodem.h"
-#include "zsimaudio.h"
+#include "modem/tools/modem_harness.h"
+#include "tests/test_support.h"
+#include "modem/zrmodem.h"
+#include "sim/alsa/zsimaudio.h"
 
 #include <benchmark/benchmark.h>
 

@@ -12,11 +12,11 @@
 //   PushThreadAtRest      the push and input threads with nothing changing,
 //                         on a bus socket that answers every transfer: their
 //                         CPU time over wall time
-#include "test_support.h"
-#include "zcrc.h"
-#include "zframe.h"
-#include "zradio.h"
-#include "zsystem.h"
+#include "tests/test_support.h"
+#include "radio/zcrc.h"
+#include "radio/bbframe.h"
+#include "radio/zradio.h"
+#include "app/zsystem.h"
 
 #include <benchmark/benchmark.h>
 
@@ -38,35 +38,35 @@
 
 typedef std::vector<uint8_t> Bytes;
 
-static const double kFramesPerSecond = 1152000.0 / 10.0 / ZFRAME_SIZE;
+static const double kFramesPerSecond = 1152000.0 / 10.0 / BBFRAME_SIZE;
 
 static Bytes makeFrame(std::mt19937 &rng)
 {
-    Bytes f(ZFRAME_SIZE, 0);
+    Bytes f(BBFRAME_SIZE, 0);
     std::normal_distribution<float> noise(0.0f, 1e-4f);
-    for (uint32_t i = 0; i < 2 * ZFRAME_SAMPLES; ++i) {
+    for (uint32_t i = 0; i < 2 * BBFRAME_SAMPLES; ++i) {
         const float v = noise(rng) + (i % 2 ? 0.01f * std::sin(0.3f * i) : 0.01f * std::cos(0.3f * i));
         uint32_t u;
         std::memcpy(&u, &v, 4);
-        zframe_put_u32(&f[ZFRAME_OFS_SAMPLES + 4 * i], u);
+        bbframe_put_u32(&f[BBFRAME_OFS_SAMPLES + 4 * i], u);
     }
-    f[ZFRAME_OFS_VEXT] = 138;
-    zframe_seal(f.data());
+    f[BBFRAME_OFS_VEXT] = 138;
+    bbframe_seal(f.data());
     return f;
 }
 
 struct Reader {
     Bytes acc;
     uint64_t frames = 0;
-    zframe_cb_t cb = nullptr;
+    bbframe_cb_t cb = nullptr;
     void *ctx = nullptr;
-    zframe_stats_t stats;
+    bbframe_stats_t stats;
 
     void feed(const uint8_t *p, size_t n)
     {
         acc.insert(acc.end(), p, p + n);
-        if (acc.size() >= ZFRAME_SIZE) {
-            const size_t used = zframe_search(acc.data(), acc.size(), cb, ctx, &stats);
+        if (acc.size() >= BBFRAME_SIZE) {
+            const size_t used = bbframe_search(acc.data(), acc.size(), cb, ctx, &stats);
             acc.erase(acc.begin(), acc.begin() + ptrdiff_t(used));
         }
     }
@@ -101,7 +101,7 @@ static void ReaderFrame(benchmark::State &state)
     for (auto _ : state) {
         // As a pseudo-terminal delivers it: 4095 bytes, then the rest.
         r.feed(frame.data(), 4095);
-        r.feed(frame.data() + 4095, ZFRAME_SIZE - 4095);
+        r.feed(frame.data() + 4095, BBFRAME_SIZE - 4095);
         // Collected, so every frame computes a spectrum.
         sacalc_get_spectrum(ctx.sacalc, ctx.out.data(), &n, &peak);
     }
@@ -149,7 +149,7 @@ static void FrameSearchSyncFlood(benchmark::State &state)
 {
     Bytes stream;
     for (int i = 0; i < 16384; ++i)
-        stream.insert(stream.end(), zframe_sync, zframe_sync + 4);
+        stream.insert(stream.end(), bbframe_sync, bbframe_sync + 4);
     searchInPieces(state, stream);
     state.SetLabel("every 4 bytes a candidate whose CRC is checked");
 }
@@ -160,8 +160,8 @@ static void Crc32Frame(benchmark::State &state)
     std::mt19937 rng(3);
     const Bytes f = makeFrame(rng);
     for (auto _ : state)
-        benchmark::DoNotOptimize(zcrc::calCRC32_STM32_bytes(f.data(), ZFRAME_OFS_CRC / 4));
-    state.SetBytesProcessed(int64_t(state.iterations()) * ZFRAME_OFS_CRC);
+        benchmark::DoNotOptimize(zcrc::calCRC32_STM32_bytes(f.data(), BBFRAME_OFS_CRC / 4));
+    state.SetBytesProcessed(int64_t(state.iterations()) * BBFRAME_OFS_CRC);
 }
 BENCHMARK(Crc32Frame);
 
@@ -191,8 +191,8 @@ static void ReaderThreadAtLineRate(benchmark::State &state)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 const uint64_t due = uint64_t(std::chrono::duration<double>(clock::now() - t0).count() * 115200.0);
                 while (sent < due) {
-                    const size_t pos = sent % ZFRAME_SIZE;
-                    const size_t n = std::min<uint64_t>(due - sent, ZFRAME_SIZE - pos);
+                    const size_t pos = sent % BBFRAME_SIZE;
+                    const size_t n = std::min<uint64_t>(due - sent, BBFRAME_SIZE - pos);
                     const ssize_t w = write(master, frame.data() + pos, n);
                     if (w <= 0)
                         break;
@@ -202,12 +202,12 @@ static void ReaderThreadAtLineRate(benchmark::State &state)
         });
         const double cpu0 = ztest::threadCpuSeconds(g_zuart->thread);
         const auto w0 = std::chrono::steady_clock::now();
-        zframe_stats_t st0;
+        bbframe_stats_t st0;
         zradio_uartcomm_get_stats(&st0);
         std::this_thread::sleep_for(std::chrono::seconds(3));
         const double cpu = ztest::threadCpuSeconds(g_zuart->thread) - cpu0;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-        zframe_stats_t st1;
+        bbframe_stats_t st1;
         zradio_uartcomm_get_stats(&st1);
         stop = true;
         writer.join();

@@ -5,7 +5,7 @@
 //
 // Without an X display only the raster part runs (QT_QPA_PLATFORM=offscreen);
 // the OpenGL repaint benchmark then reports that it was skipped.
-#include "zscopegl.h"
+#include "spectrum/zscopegl.h"
 
 #include <QApplication>
 #include <QOpenGLContext>

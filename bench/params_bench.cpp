@@ -1,8 +1,8 @@
 // Parameter store: opening and merging the database, write-back, cache
 // reads of the display loop, tuning, band changes and channel saves.
-#include "test_support.h"
-#include "zparamadmin.h"
-#include "zsystem.h"
+#include "tests/test_support.h"
+#include "params/zparamadmin.h"
+#include "app/zsystem.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
 // The CI-V interpreter: byte parser, frame dispatch, the command tables and
 // the number, mode and band conversions. The transport loop is in
 // civtransport.cpp.
-#include "civdevice.h"
+#include "civ/civdevice.h"
 
-#include "uart.h"
-#include "zlog.h"
-#include "zparamadmin.h"
+#include "radio/uart.h"
+#include "app/zlog.h"
+#include "params/zparamadmin.h"
 
 #include <QDebug>
 

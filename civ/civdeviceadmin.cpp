@@ -1,7 +1,7 @@
-#include "civdeviceadmin.h"
+#include "civ/civdeviceadmin.h"
 
-#include "civdevice.h"
-#include "zlog.h"
+#include "civ/civdevice.h"
+#include "app/zlog.h"
 
 #include <QDebug>
 

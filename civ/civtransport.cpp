@@ -2,11 +2,11 @@
 // port "/dev/rfcomm0" and the pseudo-terminal "/dev/ttyVirtual0" through
 // which the external network server reaches the radio. One polling loop on
 // the CI-V worker thread reads them all and runs the interpreter.
-#include "civdevice.h"
+#include "civ/civdevice.h"
 
-#include "uart.h"
-#include "zlog.h"
-#include "zsystem.h"
+#include "radio/uart.h"
+#include "app/zlog.h"
+#include "app/zsystem.h"
 
 #include <QDebug>
 #include <QFile>

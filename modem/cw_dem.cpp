@@ -1,6 +1,6 @@
 // Morse decoder: tone detector, key-down/key-up runs, speed training, the
 // element pattern finder and the character tables.
-#include "cw_dem.h"
+#include "modem/cw_dem.h"
 
 #include <complex>
 #include <liquid/liquid.h>

@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 
-#include "zmodem_ring.h"
+#include "modem/zmodem_ring.h"
 
 #include <atomic>
 

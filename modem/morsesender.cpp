@@ -1,7 +1,7 @@
-#include "morsesender.h"
+#include "modem/morsesender.h"
 
-#include "morsetable.h"
-#include "zsystem.h"
+#include "modem/morsetable.h"
+#include "app/zsystem.h"
 
 #include <QDebug>
 

@@ -1,4 +1,4 @@
-#include "morsetable.h"
+#include "modem/morsetable.h"
 
 namespace {
 

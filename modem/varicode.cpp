@@ -1,5 +1,5 @@
 // PSK31 varicode tables and the bit-stream helpers.
-#include "varicode.h"
+#include "modem/varicode.h"
 
 // The standard PSK31 varicode (G3PLX). Every code starts and ends with a 1
 // and holds no two consecutive 0 bits, so "00" separates characters.

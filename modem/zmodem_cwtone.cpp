@@ -1,7 +1,7 @@
 // Keyed CW tone generator.
-#include "zmodem_cwtone.h"
+#include "modem/zmodem_cwtone.h"
 
-#include "cw_dem.h"
+#include "modem/cw_dem.h"
 
 #include <math.h>
 

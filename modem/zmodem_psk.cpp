@@ -1,7 +1,7 @@
 // BPSK varicode demodulator and modulator.
-#include "zmodem_psk.h"
+#include "modem/zmodem_psk.h"
 
-#include "varicode.h"
+#include "modem/varicode.h"
 
 #include <liquid/liquid.h>
 

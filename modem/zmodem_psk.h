@@ -14,7 +14,7 @@
 #include <complex>
 #include <stdint.h>
 
-#include "zmodem_ring.h"
+#include "modem/zmodem_ring.h"
 
 namespace PSKModem {
 typedef struct {

@@ -1,9 +1,9 @@
 // RTTY demodulator (two-tone filters, envelope and floor tracking with the
 // automatic-threshold decision, start-bit framing, LTRS/FIGS) and modulator
 // (phase-continuous FSK with preamble, stop bits and trailer).
-#include "zmodem_rtty.h"
+#include "modem/zmodem_rtty.h"
 
-#include "zmodem_ring.h"
+#include "modem/zmodem_ring.h"
 
 #include <complex>
 #include <liquid/liquid.h>

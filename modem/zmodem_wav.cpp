@@ -1,5 +1,5 @@
 // WAV reading and writing for the modem tool.
-#include "zmodem_wav.h"
+#include "modem/zmodem_wav.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
-#include "zrmodem.h"
+#include "modem/zrmodem.h"
 
-#include "zaudiopcm.h"
+#include "audio/zaudiopcm.h"
 
 #include <liquid/liquid.h>
 

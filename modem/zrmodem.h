@@ -30,9 +30,9 @@
 #include <pthread.h>
 #include <vector>
 
-#include "cw_dem.h"
-#include "zmodem_psk.h"
-#include "zmodem_rtty.h"
+#include "modem/cw_dem.h"
+#include "modem/zmodem_psk.h"
+#include "modem/zmodem_rtty.h"
 
 struct zaudio_pcm_t;
 

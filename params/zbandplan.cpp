@@ -1,6 +1,6 @@
-#include "zbandplan.h"
+#include "params/zbandplan.h"
 
-#include "zsystem.h"
+#include "app/zsystem.h"
 
 #include <QDebug>
 #include <QFileInfo>

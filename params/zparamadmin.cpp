@@ -1,9 +1,9 @@
 // Parameter items, the definition text and the settings database.
-#include "zparamadmin.h"
-#include "zparamadmin_p.h"
-#include "zparamdb.h"
+#include "params/zparamadmin.h"
+#include "params/zparamadmin_p.h"
+#include "params/zparamdb.h"
 
-#include "zsystem.h"
+#include "app/zsystem.h"
 
 #include <QDateTime>
 #include <QDebug>

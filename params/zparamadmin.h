@@ -1,8 +1,8 @@
 #ifndef ZPARAMADMIN_H
 #define ZPARAMADMIN_H
 
-#include "zbandplan.h"
-#include "zparamtypes.h"
+#include "params/zbandplan.h"
+#include "params/zparamtypes.h"
 
 #include <QHash>
 #include <QList>

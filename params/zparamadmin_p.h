@@ -3,7 +3,7 @@
 
 // Internals shared by the parameter store's source files.
 
-#include "zparamadmin.h"
+#include "params/zparamadmin.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

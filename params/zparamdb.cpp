@@ -1,4 +1,4 @@
-#include "zparamdb.h"
+#include "params/zparamdb.h"
 
 #include <QSet>
 

@@ -1,6 +1,6 @@
 // Twin filters, tuner memory and named texts.
-#include "zparamadmin.h"
-#include "zparamadmin_p.h"
+#include "params/zparamadmin.h"
+#include "params/zparamadmin_p.h"
 
 #include <QDebug>
 

@@ -1,4 +1,4 @@
-#include "zparamtypes.h"
+#include "params/zparamtypes.h"
 
 #include <QRegularExpression>
 

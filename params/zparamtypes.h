@@ -13,6 +13,32 @@
 // channels and band stacks), twin filters and the tuner network.
 namespace zrnamespace {
 
+// Operating modes as the store, the register block and the CI-V tables
+// number them (item "mode").
+enum ZRadioMode : int {
+    ModeLSB = 0,
+    ModeLSBDig = 1,
+    ModeUSB = 2,
+    ModeUSBDig = 3,
+    ModeCW = 4,
+    ModeCWR = 5,
+    ModeAM = 6,
+    ModeNFM = 7,
+    ModeCount = 8,
+};
+
+// Mode families: the modes that share a filter set and a pass-band side.
+inline bool zmode_is_lsb(int m) { return m == ModeLSB || m == ModeLSBDig; }
+inline bool zmode_is_usb(int m) { return m == ModeUSB || m == ModeUSBDig; }
+inline bool zmode_is_ssb(int m) { return m >= ModeLSB && m <= ModeUSBDig; }
+inline bool zmode_is_cw(int m) { return m == ModeCW || m == ModeCWR; }
+inline bool zmode_is_digital(int m) { return m == ModeLSBDig || m == ModeUSBDig; }
+
+// Sections of the store: the two VFOs and the radio-wide settings.
+inline constexpr const char kSectionVfoA[] = "vfoa";
+inline constexpr const char kSectionVfoB[] = "vfob";
+inline constexpr const char kSectionParam[] = "wparam";
+
 // How modifyParamItem treats the ends of an item's range.
 enum ZRadioModifyMode {
     ModifyByItem = -1, // the item's own mmflag: 0 clamps, anything else wraps

@@ -1,6 +1,6 @@
 // VFOs and local oscillators, memory channels and band stacks.
-#include "zparamadmin.h"
-#include "zparamadmin_p.h"
+#include "params/zparamadmin.h"
+#include "params/zparamadmin_p.h"
 
 #include <QDebug>
 #include <QSqlRecord>

@@ -1,6 +1,6 @@
-#include "uart.h"
+#include "radio/uart.h"
 
-#include "zlog.h"
+#include "app/zlog.h"
 
 #include <QDebug>
 #include <QString>

@@ -5,7 +5,7 @@
 // The radio link uses it for the base-band UART, the CI-V transport for its
 // serial ports.
 
-#include "zframe.h"
+#include "radio/bbframe.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,7 +21,7 @@ struct uart_t {
     uint8_t *rxBuffer = nullptr;      // one read of the reader thread
     uint8_t *txBuffer = nullptr;      // allocated alongside, unused by the reader
     unsigned bufferSize = 0;
-    uint8_t frame[ZFRAME_SIZE] = {};  // last accepted frame (reader thread only)
+    uint8_t frame[BBFRAME_SIZE] = {};  // last accepted frame (reader thread only)
     pthread_t thread{};
     bool threadStarted = false;
     uart_routine_t routine = nullptr;

@@ -1,6 +1,6 @@
-#include "user_i2c.h"
+#include "radio/user_i2c.h"
 
-#include "zlog.h"
+#include "app/zlog.h"
 
 #include <QDebug>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "zcomm.h"
+#include "radio/zcomm.h"
 
 ZComm::ZComm(QObject *parent)
     : QObject(parent)

@@ -1,4 +1,4 @@
-#include "zcrc.h"
+#include "radio/zcrc.h"
 
 #include <array>
 

@@ -1,8 +1,8 @@
-#include "zradio.h"
+#include "radio/zradio.h"
 
-#include "zlog.h"
-#include "zradio_store.h"
-#include "zsystem.h"
+#include "app/zlog.h"
+#include "radio/zradio_store.h"
+#include "app/zsystem.h"
 
 #include <QDebug>
 #include <QObject>
@@ -29,8 +29,8 @@ const uint8_t kTrailerPreset[12] = {0, 0, 0, 0, 0, 0, 0, 0, 138, 84, 100, 24};
 
 void publish_trailer(zradio_t *radio, const uint8_t *frame)
 {
-    for (uint32_t i = 0; i < ZFRAME_TRAILER_WORDS; ++i)
-        radio->trailer[i].store(zframe_get_u32(frame + ZFRAME_OFS_TRAILER + 4 * i),
+    for (uint32_t i = 0; i < BBFRAME_TRAILER_WORDS; ++i)
+        radio->trailer[i].store(bbframe_get_u32(frame + BBFRAME_OFS_TRAILER + 4 * i),
                                 std::memory_order_relaxed);
 }
 
@@ -83,28 +83,28 @@ void stop_thread(pthread_t thread, std::atomic<uint8_t> &exitRequest, bool &star
 
 void zradio_comm_frame(zradio_t *radio, uart_t *uart, sacalc_t *sacalc, const uint8_t *frame)
 {
-    std::memcpy(uart->frame, frame, ZFRAME_SIZE);
+    std::memcpy(uart->frame, frame, BBFRAME_SIZE);
 
-    liquid_float_complex x[ZFRAME_SAMPLES];
-    const uint8_t *s = frame + ZFRAME_OFS_SAMPLES;
-    for (uint32_t i = 0; i < ZFRAME_SAMPLES; ++i, s += 8) {
-        const uint32_t re = zframe_get_u32(s);
-        const uint32_t im = zframe_get_u32(s + 4);
+    liquid_float_complex x[BBFRAME_SAMPLES];
+    const uint8_t *s = frame + BBFRAME_OFS_SAMPLES;
+    for (uint32_t i = 0; i < BBFRAME_SAMPLES; ++i, s += 8) {
+        const uint32_t re = bbframe_get_u32(s);
+        const uint32_t im = bbframe_get_u32(s + 4);
         float fr, fi;
         std::memcpy(&fr, &re, 4);
         std::memcpy(&fi, &im, 4);
         x[i] = liquid_float_complex(fr, fi);
     }
-    sacalc_run(sacalc, x, ZFRAME_SAMPLES);
+    sacalc_run(sacalc, x, BBFRAME_SAMPLES);
 
     publish_trailer(radio, frame);
-    radio->hmicKey.store(zframe_get_u32(frame + ZFRAME_OFS_MICKEY), std::memory_order_relaxed);
-    const uint32_t status = zframe_get_u32(frame + ZFRAME_OFS_STATUS);
-    const uint8_t trx = (status & ZFRAME_ST_TX) ? 1 : 0;
+    radio->hmicKey.store(bbframe_get_u32(frame + BBFRAME_OFS_MICKEY), std::memory_order_relaxed);
+    const uint32_t status = bbframe_get_u32(frame + BBFRAME_OFS_STATUS);
+    const uint8_t trx = (status & BBFRAME_ST_TX) ? 1 : 0;
     radio->trxState.store(trx, std::memory_order_relaxed);
     zradio_store_set_trx(radio->param, trx);
-    radio->vextFlag.store((status & ZFRAME_ST_VEXT) ? 1 : 0, std::memory_order_relaxed);
-    radio->chgFlag.store((status & ZFRAME_ST_CHARGING) ? 1 : 0, std::memory_order_relaxed);
+    radio->vextFlag.store((status & BBFRAME_ST_VEXT) ? 1 : 0, std::memory_order_relaxed);
+    radio->chgFlag.store((status & BBFRAME_ST_CHARGING) ? 1 : 0, std::memory_order_relaxed);
     if (!radio->commValid.exchange(1))
         qCInfo(logSerial) << "comm valid: base-band frames arriving";
     radio->commCountdown = ZRADIO_COMM_COUNTDOWN;
@@ -135,7 +135,7 @@ void *thread_comm(void *)
     // never grows beyond one read plus one frame.
     std::vector<uint8_t> acc;
     acc.reserve(ZRADIO_RX_LIMIT + UART_BUFFER_SIZE);
-    zframe_stats_t stats;
+    bbframe_stats_t stats;
     bool resuming = true;
     bool suspendLogged = false;
     int timeoutCount = 0;
@@ -178,7 +178,7 @@ void *thread_comm(void *)
             if (n > 0) {
                 acc.insert(acc.end(), uart->rxBuffer, uart->rxBuffer + n);
                 idleCount = 0;
-                search = acc.size() >= ZFRAME_SIZE;
+                search = acc.size() >= BBFRAME_SIZE;
             } else if (idleCount < ZRADIO_IDLE_READS) {
                 ++idleCount;
             } else if (!acc.empty()) {
@@ -192,7 +192,7 @@ void *thread_comm(void *)
             search = true;
         }
         if (search) {
-            const size_t used = zframe_search(acc.data(), acc.size(), accept_frame, &ctx, &stats);
+            const size_t used = bbframe_search(acc.data(), acc.size(), accept_frame, &ctx, &stats);
             acc.erase(acc.begin(), acc.begin() + ptrdiff_t(used));
             radio->framesGood.store(stats.frames, std::memory_order_relaxed);
             radio->framesBadCrc.store(stats.crcErrors, std::memory_order_relaxed);
@@ -233,11 +233,11 @@ zradio_t *zradio_create(const char *i2cPath, uint16_t i2cAddress)
     g_zuart = uart_create(tty.c_str(), ZRADIO_UART_BAUD);
 
     if (g_zuart)
-        std::memcpy(g_zuart->frame + ZFRAME_OFS_STATUS, kTrailerPreset, sizeof(kTrailerPreset));
-    uint8_t preset[4 * ZFRAME_TRAILER_WORDS] = {};
+        std::memcpy(g_zuart->frame + BBFRAME_OFS_STATUS, kTrailerPreset, sizeof(kTrailerPreset));
+    uint8_t preset[4 * BBFRAME_TRAILER_WORDS] = {};
     std::memcpy(preset, kTrailerPreset, sizeof(kTrailerPreset));
-    for (uint32_t i = 0; i < ZFRAME_TRAILER_WORDS; ++i)
-        radio->trailer[i].store(zframe_get_u32(preset + 4 * i));
+    for (uint32_t i = 0; i < BBFRAME_TRAILER_WORDS; ++i)
+        radio->trailer[i].store(bbframe_get_u32(preset + 4 * i));
 
     for (int i = 0; i < ZRADIO_REG_WORDS; ++i) {
         radio->regs[i].store(0);
@@ -386,11 +386,11 @@ int zradio_uartcomm_get_fd()
     return g_zuart ? g_zuart->fd.load() : -1;
 }
 
-void zradio_uartcomm_get_stats(zframe_stats_t *stats)
+void zradio_uartcomm_get_stats(bbframe_stats_t *stats)
 {
     if (!stats)
         return;
-    *stats = zframe_stats_t();
+    *stats = bbframe_stats_t();
     if (zradio_t *radio = g_zradio) {
         stats->frames = radio->framesGood.load(std::memory_order_relaxed);
         stats->crcErrors = radio->framesBadCrc.load(std::memory_order_relaxed);
@@ -409,5 +409,5 @@ uint8_t zradio_get_resync_flag()
     zradio_t *radio = g_zradio;
     if (!radio)
         return 0;
-    return radio->trailer[0].load(std::memory_order_relaxed) & ZFRAME_ST_RESYNC;
+    return radio->trailer[0].load(std::memory_order_relaxed) & BBFRAME_ST_RESYNC;
 }

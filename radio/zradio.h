@@ -13,13 +13,13 @@
 // the control word, which several threads change, is only changed with
 // atomic read-modify-write operations.
 
-#include "sacalc.h"
-#include "uart.h"
-#include "user_i2c.h"
-#include "zcomm.h"
-#include "zframe.h"
-#include "zparamtypes.h"
-#include "zradio_input.h"
+#include "spectrum/sacalc.h"
+#include "radio/uart.h"
+#include "radio/user_i2c.h"
+#include "radio/zcomm.h"
+#include "radio/bbframe.h"
+#include "params/zparamtypes.h"
+#include "radio/zradio_input.h"
 
 #include <atomic>
 #include <cstddef>
@@ -90,7 +90,7 @@ struct zradio_t {
     std::atomic<uint32_t> hmicKey{0};
     uint32_t hmicKeyPrev = 0;          // input thread only
     // Bytes 4100..4131 of the last good frame (or the preset), as words.
-    std::atomic<uint32_t> trailer[ZFRAME_TRAILER_WORDS] = {};
+    std::atomic<uint32_t> trailer[BBFRAME_TRAILER_WORDS] = {};
     // Frame search counters, published by the reader.
     std::atomic<uint64_t> framesGood{0};
     std::atomic<uint64_t> framesBadCrc{0};
@@ -165,7 +165,7 @@ int zradio_uartcomm_flush();
 // The reader's descriptor, -1 while it has none.
 int zradio_uartcomm_get_fd();
 // Frame search counters since creation.
-void zradio_uartcomm_get_stats(zframe_stats_t *stats);
+void zradio_uartcomm_get_stats(bbframe_stats_t *stats);
 
 // 1 while good frames arrive (falls about 1 s after the last one).
 uint8_t zradio_comm_valid();

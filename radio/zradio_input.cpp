@@ -1,10 +1,10 @@
-#include "zradio_input.h"
+#include "radio/zradio_input.h"
 
-#include "zlog.h"
-#include "zparamadmin.h"
-#include "zradio.h"
-#include "zradioevent.h"
-#include "zsystem.h"
+#include "app/zlog.h"
+#include "params/zparamadmin.h"
+#include "radio/zradio.h"
+#include "radio/zradioevent.h"
+#include "app/zsystem.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,11 +1,11 @@
 // The register block: packing the parameter store into the 56 words, the
 // push thread that writes changed words and the periodic whole block, the
 // transmit-source setters, the tuner request and power-off.
-#include "zradio.h"
+#include "radio/zradio.h"
 
-#include "zlog.h"
-#include "zparamadmin.h"
-#include "zsystem.h"
+#include "app/zlog.h"
+#include "params/zparamadmin.h"
+#include "app/zsystem.h"
 
 #include <QDebug>
 #include <QString>
@@ -42,7 +42,7 @@ void bus_write(zradio_t *radio, uint16_t address, const uint32_t *words, int cou
 {
     uint8_t buf[4 * ZRADIO_REG_WORDS];
     for (int i = 0; i < count; ++i)
-        zframe_put_u32(buf + 4 * i, words[i]);
+        bbframe_put_u32(buf + 4 * i, words[i]);
     std::lock_guard<std::mutex> lock(radio->regMutex);
     if (g_zi2c)
         ui2c_write(g_zi2c, address, buf, uint32_t(4 * count));

@@ -1,10 +1,10 @@
 // Reports of the base-band board (the last frame trailer), the spectrum
 // hand-over to the GUI thread and the spectrum settings, and the live radio
 // status the store publishes for the CAT interpreter.
-#include "zradio.h"
+#include "radio/zradio.h"
 
-#include "zlog.h"
-#include "zparamadmin.h"
+#include "app/zlog.h"
+#include "params/zparamadmin.h"
 
 #include <QDebug>
 
@@ -105,7 +105,7 @@ int zradio_get_report_batcap()
 
 uint8_t zradio_get_atu_status()
 {
-    return (trailer_word(kTrStatus) & ZFRAME_ST_ATU_BUSY) ? 1 : 0;
+    return (trailer_word(kTrStatus) & BBFRAME_ST_ATU_BUSY) ? 1 : 0;
 }
 
 void zradio_get_atuparams(zatu_network_t *out)

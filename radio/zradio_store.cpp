@@ -1,6 +1,6 @@
-#include "zradio_store.h"
+#include "radio/zradio_store.h"
 
-#include "zparamadmin.h"
+#include "params/zparamadmin.h"
 
 ZParamAdmin *zradio_store_create()
 {

@@ -1,8 +1,8 @@
-#include "bbaudio.h"
+#include "sim/bbaudio.h"
 
-#include "bbboard.h"
-#include "bbstations.h"
-#include "zsimaudio.h"
+#include "sim/bbboard.h"
+#include "sim/bbstations.h"
+#include "sim/alsa/zsimaudio.h"
 
 #include <QByteArray>
 #include <QTextStream>

@@ -1,8 +1,8 @@
-#include "bbboard.h"
+#include "sim/bbboard.h"
 
-#include "bbrf.h"
-#include "zcrc.h"
-#include "zframe.h"
+#include "sim/bbrf.h"
+#include "radio/zcrc.h"
+#include "radio/bbframe.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,7 +20,7 @@ const char kIdent[] = "ZR450 BASEBAND FW V1.20 (zr450-bbsim) HW A1 SN 0000450";
 
 // Seconds of line time per frame at the nominal rate: the phase clock of
 // the receive model.
-const double kFramePeriod = ZFRAME_SIZE * 10.0 / 1152000.0;
+const double kFramePeriod = BBFRAME_SIZE * 10.0 / 1152000.0;
 
 double now_s()
 {
@@ -53,7 +53,7 @@ void BbBoard::setCalibrationFile(const QString &path)
     }
     uint32_t words[kCalibWords];
     for (int i = 0; i < kCalibWords; ++i)
-        words[i] = zframe_get_u32(reinterpret_cast<const uint8_t *>(data.constData()) + 4 * i);
+        words[i] = bbframe_get_u32(reinterpret_cast<const uint8_t *>(data.constData()) + 4 * i);
     if (zcrc::calCRC32_STM32(words, kCalibWords - 1) != words[kCalibWords - 1]) {
         QTextStream(stderr) << "zr450-bbsim: ignoring calibration file with a bad CRC " << path << "\n";
         return;
@@ -102,7 +102,7 @@ void BbBoard::command(uint8_t cmd)
     QSaveFile f(m_calibFile);
     QByteArray data(sizeof(m_calib), 0);
     for (int i = 0; i < kCalibWords; ++i)
-        zframe_put_u32(reinterpret_cast<uint8_t *>(data.data()) + 4 * i, m_calib[i]);
+        bbframe_put_u32(reinterpret_cast<uint8_t *>(data.data()) + 4 * i, m_calib[i]);
     if (f.open(QIODevice::WriteOnly) && f.write(data) == data.size() && f.commit())
         QTextStream(stdout) << "zr450-bbsim: calibration block stored\n";
     else
@@ -162,13 +162,13 @@ void BbBoard::makeFrame(uint8_t *frame)
         m_txModel.advance(m_regs, now_s());
         tx = m_txModel.state(m_regs);
         if (tx.tx)
-            status |= ZFRAME_ST_TX;
+            status |= BBFRAME_ST_TX;
         if (tx.tuneDone)
-            status |= ZFRAME_ST_ATU_BUSY;
+            status |= BBFRAME_ST_ATU_BUSY;
         if (m_extSupply)
-            status |= ZFRAME_ST_VEXT;
+            status |= BBFRAME_ST_VEXT;
         if (m_extSupply && m_batteryPercent < 100)
-            status |= ZFRAME_ST_CHARGING;
+            status |= BBFRAME_ST_CHARGING;
         vext = m_extSupply ? 138 : 0;
         vbat = uint8_t(qBound(0, int(m_batteryVolts * 10.0 + 0.5), 255));
         cap = uint8_t(qBound(0, m_batteryPercent, 100));
@@ -179,29 +179,29 @@ void BbBoard::makeFrame(uint8_t *frame)
         index = m_frameCount++;
     }
 
-    std::memset(frame, 0, ZFRAME_SIZE);
-    std::complex<float> iq[ZFRAME_SAMPLES];
-    bbrf_render(bbrf_tuning(regs), double(index) * kFramePeriod, iq, ZFRAME_SAMPLES, m_rng);
-    uint8_t *p = frame + ZFRAME_OFS_SAMPLES;
+    std::memset(frame, 0, BBFRAME_SIZE);
+    std::complex<float> iq[BBFRAME_SAMPLES];
+    bbrf_render(bbrf_tuning(regs), double(index) * kFramePeriod, iq, BBFRAME_SAMPLES, m_rng);
+    uint8_t *p = frame + BBFRAME_OFS_SAMPLES;
     for (const std::complex<float> &s : iq) {
         const float re = s.real(), im = s.imag();
         uint32_t u;
         std::memcpy(&u, &re, 4);
-        zframe_put_u32(p, u);
+        bbframe_put_u32(p, u);
         std::memcpy(&u, &im, 4);
-        zframe_put_u32(p + 4, u);
+        bbframe_put_u32(p + 4, u);
         p += 8;
     }
-    zframe_put_u32(frame + ZFRAME_OFS_STATUS, status);
-    frame[ZFRAME_OFS_TXPWR] = tx.power;
-    frame[ZFRAME_OFS_SWR] = tx.swr;
-    frame[ZFRAME_OFS_ALC] = tx.alc;
-    frame[ZFRAME_OFS_VEXT] = vext;
-    frame[ZFRAME_OFS_VBAT] = vbat;
-    frame[ZFRAME_OFS_BATCAP] = cap;
-    std::memcpy(frame + ZFRAME_OFS_ATU, atu, 3);
-    zframe_put_u32(frame + ZFRAME_OFS_MICKEY, mic);
-    zframe_seal(frame);
+    bbframe_put_u32(frame + BBFRAME_OFS_STATUS, status);
+    frame[BBFRAME_OFS_TXPWR] = tx.power;
+    frame[BBFRAME_OFS_SWR] = tx.swr;
+    frame[BBFRAME_OFS_ALC] = tx.alc;
+    frame[BBFRAME_OFS_VEXT] = vext;
+    frame[BBFRAME_OFS_VBAT] = vbat;
+    frame[BBFRAME_OFS_BATCAP] = cap;
+    std::memcpy(frame + BBFRAME_OFS_ATU, atu, 3);
+    bbframe_put_u32(frame + BBFRAME_OFS_MICKEY, mic);
+    bbframe_seal(frame);
 }
 
 std::array<uint32_t, BbBoard::kRegWords> BbBoard::registers() const

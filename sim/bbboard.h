@@ -1,7 +1,7 @@
 #ifndef BBBOARD_H
 #define BBBOARD_H
 
-#include "bbtx.h"
+#include "sim/bbtx.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "bbciv.h"
+#include "sim/bbciv.h"
 
-#include "bbpty.h"
+#include "sim/bbpty.h"
 
 #include <QFile>
 

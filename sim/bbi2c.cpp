@@ -1,7 +1,7 @@
-#include "bbi2c.h"
+#include "sim/bbi2c.h"
 
-#include "bbboard.h"
-#include "user_i2c.h"
+#include "sim/bbboard.h"
+#include "radio/user_i2c.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>

@@ -1,6 +1,6 @@
-#include "bbinput.h"
+#include "sim/bbinput.h"
 
-#include "bbboard.h"
+#include "sim/bbboard.h"
 
 #include <QTextStream>
 #include <QTimer>

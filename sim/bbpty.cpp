@@ -1,4 +1,4 @@
-#include "bbpty.h"
+#include "sim/bbpty.h"
 
 #include <QFile>
 #include <QTextStream>

@@ -1,6 +1,6 @@
-#include "bbrf.h"
+#include "sim/bbrf.h"
 
-#include "bbregs.h"
+#include "sim/bbregs.h"
 
 #include <cmath>
 

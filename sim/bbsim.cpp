@@ -1,11 +1,11 @@
-#include "bbsim.h"
+#include "sim/bbsim.h"
 
-#include "bbaudio.h"
-#include "bbboard.h"
-#include "bbciv.h"
-#include "bbi2c.h"
-#include "bbinput.h"
-#include "bbuart.h"
+#include "sim/bbaudio.h"
+#include "sim/bbboard.h"
+#include "sim/bbciv.h"
+#include "sim/bbi2c.h"
+#include "sim/bbinput.h"
+#include "sim/bbuart.h"
 
 #include <QCoreApplication>
 #include <QTimer>

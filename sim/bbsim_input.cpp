@@ -1,9 +1,9 @@
 // Control commands for the front-panel input, the hand microphone, the
 // supply and the battery.
-#include "bbsim.h"
+#include "sim/bbsim.h"
 
-#include "bbboard.h"
-#include "bbinput.h"
+#include "sim/bbboard.h"
+#include "sim/bbinput.h"
 
 #include <linux/input.h>
 

@@ -1,4 +1,4 @@
-#include "bbsim.h"
+#include "sim/bbsim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

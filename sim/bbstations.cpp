@@ -1,10 +1,10 @@
-#include "bbstations.h"
+#include "sim/bbstations.h"
 
-#include "bbregs.h"
+#include "sim/bbregs.h"
 
-#include "zmodem_cwtone.h"
-#include "zmodem_psk.h"
-#include "zmodem_rtty.h"
+#include "modem/zmodem_cwtone.h"
+#include "modem/zmodem_psk.h"
+#include "modem/zmodem_rtty.h"
 
 #include <complex>
 #include <liquid/liquid.h>

@@ -1,6 +1,6 @@
-#include "bbtx.h"
+#include "sim/bbtx.h"
 
-#include "bbregs.h"
+#include "sim/bbregs.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "bbuart.h"
+#include "sim/bbuart.h"
 
-#include "bbboard.h"
-#include "bbpty.h"
-#include "zframe.h"
+#include "sim/bbboard.h"
+#include "sim/bbpty.h"
+#include "radio/bbframe.h"
 
 #include <QFile>
 
@@ -57,8 +57,8 @@ void BbUart::run()
     const double bytesPerSecond = m_baud / 10.0;
     const auto t0 = clock::now();
     uint64_t sent = 0;
-    std::vector<uint8_t> frame(ZFRAME_SIZE);
-    size_t framePos = ZFRAME_SIZE;
+    std::vector<uint8_t> frame(BBFRAME_SIZE);
+    size_t framePos = BBFRAME_SIZE;
     auto next = t0;
 
     while (!m_stop) {
@@ -71,14 +71,14 @@ void BbUart::run()
         uint64_t due = uint64_t(elapsed * bytesPerSecond);
         // After a long stall send at most two frames' worth at once; the rest
         // of the line time is simply gone.
-        if (due > sent + 2 * ZFRAME_SIZE)
-            sent = due - 2 * ZFRAME_SIZE;
+        if (due > sent + 2 * BBFRAME_SIZE)
+            sent = due - 2 * BBFRAME_SIZE;
         while (sent < due && !m_stop) {
-            if (framePos == ZFRAME_SIZE) {
+            if (framePos == BBFRAME_SIZE) {
                 m_board->makeFrame(frame.data());
                 framePos = 0;
             }
-            const size_t chunk = std::min<uint64_t>(due - sent, ZFRAME_SIZE - framePos);
+            const size_t chunk = std::min<uint64_t>(due - sent, BBFRAME_SIZE - framePos);
             ssize_t w = write(m_master, frame.data() + framePos, chunk);
             if (w < 0 && errno == EINTR)
                 continue;

@@ -1,6 +1,6 @@
-#include "sacalc.h"
+#include "spectrum/sacalc.h"
 
-#include "zlog.h"
+#include "app/zlog.h"
 
 #include <QDebug>
 #include <QString>

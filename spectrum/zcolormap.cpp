@@ -1,4 +1,4 @@
-#include "zcolormap.h"
+#include "spectrum/zcolormap.h"
 
 #include <cmath>
 

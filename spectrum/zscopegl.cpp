@@ -1,4 +1,4 @@
-#include "zscopegl.h"
+#include "spectrum/zscopegl.h"
 
 #include <QPainter>
 #include <QPainterPath>

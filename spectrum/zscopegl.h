@@ -1,7 +1,7 @@
 #ifndef ZSCOPEGL_H
 #define ZSCOPEGL_H
 
-#include "zcolormap.h"
+#include "spectrum/zcolormap.h"
 
 #include <QFont>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "params_support.h"
+#include "tests/params_support.h"
 
 #include <QAtomicInt>
 #include <QFileInfo>

@@ -4,9 +4,9 @@
 // Shared helpers of the parameter-store tests: direct access to the database
 // file and changed copies of the definition text.
 
-#include "test_support.h"
-#include "zparamadmin.h"
-#include "zsystem.h"
+#include "tests/test_support.h"
+#include "params/zparamadmin.h"
+#include "app/zsystem.h"
 
 #include <QDir>
 #include <QFile>

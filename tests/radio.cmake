@@ -9,7 +9,6 @@ zr_add_test(test_push
           ${PROJECT_SOURCE_DIR}/sim/bbtx.cpp ${PROJECT_SOURCE_DIR}/sim/bbrf.cpp
   LIBS zr_radio zr_spectrum Qt5::Network Qt5::Sql Qt5::Widgets
   TIMEOUT 240)
-target_include_directories(test_push PRIVATE ${PROJECT_SOURCE_DIR}/sim)
 add_dependencies(test_push zr450 zr450-bbsim)
 
 # Front-panel input through the input thread, and from the simulator's

@@ -1,9 +1,9 @@
-#include "radio_support.h"
+#include "tests/radio_support.h"
 
-#include "zframe.h"
-#include "zparamadmin.h"
-#include "zradio.h"
-#include "zradioevent.h"
+#include "radio/bbframe.h"
+#include "params/zparamadmin.h"
+#include "radio/zradio.h"
+#include "radio/zradioevent.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -26,26 +26,26 @@ namespace rtest {
 
 Bytes makeFrame(const Trailer &t)
 {
-    Bytes f(ZFRAME_SIZE, 0);
-    for (uint32_t i = 0; i < ZFRAME_SAMPLES; ++i) {
+    Bytes f(BBFRAME_SIZE, 0);
+    for (uint32_t i = 0; i < BBFRAME_SAMPLES; ++i) {
         const float re = 1e-3f * float(std::cos(0.2 * i));
         const float im = 1e-3f * float(std::sin(0.2 * i));
         uint32_t u;
         std::memcpy(&u, &re, 4);
-        zframe_put_u32(&f[ZFRAME_OFS_SAMPLES + 8 * i], u);
+        bbframe_put_u32(&f[BBFRAME_OFS_SAMPLES + 8 * i], u);
         std::memcpy(&u, &im, 4);
-        zframe_put_u32(&f[ZFRAME_OFS_SAMPLES + 8 * i + 4], u);
+        bbframe_put_u32(&f[BBFRAME_OFS_SAMPLES + 8 * i + 4], u);
     }
-    zframe_put_u32(&f[ZFRAME_OFS_STATUS], t.status);
-    f[ZFRAME_OFS_TXPWR] = t.power;
-    f[ZFRAME_OFS_SWR] = t.swr;
-    f[ZFRAME_OFS_ALC] = t.alc;
-    f[ZFRAME_OFS_VEXT] = t.vext;
-    f[ZFRAME_OFS_VBAT] = t.vbat;
-    f[ZFRAME_OFS_BATCAP] = t.batcap;
-    std::memcpy(&f[ZFRAME_OFS_ATU], t.atu, 3);
-    zframe_put_u32(&f[ZFRAME_OFS_MICKEY], t.micKey);
-    zframe_seal(f.data());
+    bbframe_put_u32(&f[BBFRAME_OFS_STATUS], t.status);
+    f[BBFRAME_OFS_TXPWR] = t.power;
+    f[BBFRAME_OFS_SWR] = t.swr;
+    f[BBFRAME_OFS_ALC] = t.alc;
+    f[BBFRAME_OFS_VEXT] = t.vext;
+    f[BBFRAME_OFS_VBAT] = t.vbat;
+    f[BBFRAME_OFS_BATCAP] = t.batcap;
+    std::memcpy(&f[BBFRAME_OFS_ATU], t.atu, 3);
+    bbframe_put_u32(&f[BBFRAME_OFS_MICKEY], t.micKey);
+    bbframe_seal(f.data());
     return f;
 }
 
@@ -134,7 +134,7 @@ bool RecordingBus::serve(int c)
         m_writes.insert(m_writes.end(), got.begin(), got.end());
     }
     Bytes reply(4);
-    zframe_put_u32(reply.data(), uint32_t(result));
+    bbframe_put_u32(reply.data(), uint32_t(result));
     reply.insert(reply.end(), readData.begin(), readData.end());
     return ::write(c, reply.data(), reply.size()) == ssize_t(reply.size());
 }

@@ -6,7 +6,7 @@
 // window that records what the input thread posts to it. Pseudo-terminals
 // and the simulator process come from the shared test support.
 
-#include "test_support.h"
+#include "tests/test_support.h"
 
 #include <QElapsedTimer>
 #include <QEvent>

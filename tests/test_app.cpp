@@ -1,11 +1,11 @@
 // Start-up support: log line format and routing, the system layer's path
 // mapping and command emulation, and the clock and time-zone helpers.
-#include "test_support.h"
-#include "zlog.h"
-#include "zqrc.h"
-#include "zrmisc.h"
-#include "zsystem.h"
-#include "zutilites.h"
+#include "tests/test_support.h"
+#include "app/zlog.h"
+#include "app/zqrc.h"
+#include "app/zrmisc.h"
+#include "app/zsystem.h"
+#include "app/zutilites.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -2,13 +2,13 @@
 // and the receive-audio capture with its spectrum, scope and dead-device
 // report. Runs against the project's ALSA configuration (ALSA_CONFIG_PATH,
 // set by CTest) under a temporary system root, with zr_simaudio as the peer.
-#include "mainwidget.h"
-#include "test_support.h"
-#include "zaudio.h"
-#include "zaudiopcm.h"
-#include "zsimaudio.h"
-#include "zsimaudio_proto.h"
-#include "zsystem.h"
+#include "ui/mainwidget.h"
+#include "tests/test_support.h"
+#include "audio/zaudio.h"
+#include "audio/zaudiopcm.h"
+#include "sim/alsa/zsimaudio.h"
+#include "sim/alsa/zsimaudio_proto.h"
+#include "app/zsystem.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

@@ -3,12 +3,12 @@
 // frames (and a randomized run), the idle duties and scope stream, the
 // store shared with another thread, the transports on pseudo-terminals, and
 // hamlib's rigctl for the IC-705 against the real simulator.
-#include "civdevice.h"
-#include "civdeviceadmin.h"
-#include "test_support.h"
-#include "zparamadmin.h"
-#include "zradio.h"
-#include "zsystem.h"
+#include "civ/civdevice.h"
+#include "civ/civdeviceadmin.h"
+#include "tests/test_support.h"
+#include "params/zparamadmin.h"
+#include "radio/zradio.h"
+#include "app/zsystem.h"
 
 #include <QDir>
 #include <QElapsedTimer>

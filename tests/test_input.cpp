@@ -5,12 +5,12 @@
 // thresholds (power key included), the power key's database save against a
 // busy GUI thread, randomized input, and the whole path from the real
 // simulator's control socket.
-#include "params_support.h"
-#include "radio_support.h"
-#include "zparamadmin.h"
-#include "zradio.h"
-#include "zradioevent.h"
-#include "zsystem.h"
+#include "tests/params_support.h"
+#include "tests/radio_support.h"
+#include "params/zparamadmin.h"
+#include "radio/zradio.h"
+#include "radio/zradioevent.h"
+#include "app/zsystem.h"
 
 #include <QApplication>
 #include <QFile>

@@ -2,13 +2,13 @@
 // character queues, WAV parsing, loopbacks of every modulator through its
 // demodulator (clean, noisy, off frequency), the command-line tool, and
 // cross-checks against minimodem.
-#include "cw_dem.h"
-#include "modem_harness.h"
-#include "varicode.h"
-#include "zmodem_psk.h"
-#include "zmodem_ring.h"
-#include "zmodem_rtty.h"
-#include "zmodem_wav.h"
+#include "modem/cw_dem.h"
+#include "modem/tools/modem_harness.h"
+#include "modem/varicode.h"
+#include "modem/zmodem_psk.h"
+#include "modem/zmodem_ring.h"
+#include "modem/zmodem_rtty.h"
+#include "modem/zmodem_wav.h"
 
 #include <QProcess>
 #include <QSignalSpy>

@@ -4,16 +4,16 @@
 // stalled, failing and missing devices); the simulator's stations offline;
 // and the real zr450-bbsim end to end: its RTTY, PSK31 and CW stations
 // decoded through ALSA, transmit audio and the CW key line measured by it.
-#include "bbstations.h"
-#include "modem_harness.h"
-#include "morsesender.h"
-#include "test_support.h"
-#include "user_i2c.h"
-#include "zradio.h"
-#include "zaudiopcm.h"
-#include "zrmodem.h"
-#include "zsimaudio.h"
-#include "zsystem.h"
+#include "sim/bbstations.h"
+#include "modem/tools/modem_harness.h"
+#include "modem/morsesender.h"
+#include "tests/test_support.h"
+#include "radio/user_i2c.h"
+#include "radio/zradio.h"
+#include "audio/zaudiopcm.h"
+#include "modem/zrmodem.h"
+#include "sim/alsa/zsimaudio.h"
+#include "app/zsystem.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

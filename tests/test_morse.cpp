@@ -1,9 +1,9 @@
 // Morse sender: patterns, keying times measured from the key-line stand-in's
 // time stamps, stop between characters, and the chip failures.
-#include "morsesender.h"
-#include "morsetable.h"
-#include "test_support.h"
-#include "zsystem.h"
+#include "modem/morsesender.h"
+#include "modem/morsetable.h"
+#include "tests/test_support.h"
+#include "app/zsystem.h"
 
 #include <QDir>
 #include <QElapsedTimer>

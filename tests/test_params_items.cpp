@@ -1,5 +1,5 @@
 // Parameter items, the definition text and the settings database.
-#include "params_support.h"
+#include "tests/params_support.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

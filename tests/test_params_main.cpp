@@ -1,6 +1,6 @@
 // The parameter store's test program: item and database tests, then the
 // VFO, channel, band-stack, filter and tuner-memory tests.
-#include "params_support.h"
+#include "tests/params_support.h"
 
 #include <QCoreApplication>
 

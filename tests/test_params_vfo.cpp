@@ -1,6 +1,6 @@
 // VFOs and local oscillators, band stacks, memory channels, twin filters,
 // band plan, tuner memory and named texts, checked as one would on a radio.
-#include "params_support.h"
+#include "tests/params_support.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>

@@ -4,12 +4,12 @@
 // the reports before and after the first frame, the spectrum settings,
 // backlight and power-off, the simulator's transmitter and tuner model, and
 // the real application against the real simulator.
-#include "bbtx.h"
-#include "params_support.h"
-#include "radio_support.h"
-#include "zparamadmin.h"
-#include "zradio.h"
-#include "zsystem.h"
+#include "sim/bbtx.h"
+#include "tests/params_support.h"
+#include "tests/radio_support.h"
+#include "params/zparamadmin.h"
+#include "radio/zradio.h"
+#include "app/zsystem.h"
 
 #include <QFile>
 #include <QProcess>
@@ -113,7 +113,7 @@ bool compareBlocks(const uint32_t *got, const uint32_t *want, QString *why)
 bool isFullRefresh(const RecordingBus::Write &w)
 {
     return w.address == 0 && w.data.size() == 4 * ZRADIO_REG_WORDS
-        && zframe_get_u32(&w.data[4 * ZRADIO_WORD_REFRESH]) == ZRADIO_REFRESH_MARK;
+        && bbframe_get_u32(&w.data[4 * ZRADIO_WORD_REFRESH]) == ZRADIO_REFRESH_MARK;
 }
 
 } // namespace
@@ -370,7 +370,7 @@ private slots:
         // The refresh carries the wanted block.
         const RecordingBus::Write first = refreshes().front();
         for (int i = 0; i < ZRADIO_WORD_REFRESH; ++i)
-            QCOMPARE(zframe_get_u32(&first.data[4 * i]), radio->regs[i].load());
+            QCOMPARE(bbframe_get_u32(&first.data[4 * i]), radio->regs[i].load());
 
         // Quiet: the next refresh is exactly 1000 passes later.
         QTRY_VERIFY_WITH_TIMEOUT(refreshes().size() >= 2, 10000);
@@ -395,7 +395,7 @@ private slots:
         QCOMPARE(int(after.size()), 1);
         QCOMPARE(after[0].address, uint16_t(4 * 14));
         QCOMPARE(int(after[0].data.size()), 4);
-        QCOMPARE(zframe_get_u32(after[0].data.data()), uint32_t(rx + 7));
+        QCOMPARE(bbframe_get_u32(after[0].data.data()), uint32_t(rx + 7));
         QVERIFY2(after[0].pass - p0 <= uint64_t(ZRADIO_WORD_REFRESH + 1),
                  qPrintable(QString::number(after[0].pass - p0)));
         qInfo("changed word on the bus after %lld ms, %llu passes", latency,
@@ -408,7 +408,7 @@ private slots:
         QCOMPARE(int(after.size()), 2);
         QVERIFY(isFullRefresh(after[1]));
         QCOMPARE(after[1].pass - after[0].pass, uint64_t(ZRADIO_REFRESH_PASSES));
-        QCOMPARE(zframe_get_u32(&after[1].data[4 * 14]), uint32_t(rx + 7));
+        QCOMPARE(bbframe_get_u32(&after[1].data[4 * 14]), uint32_t(rx + 7));
 
         // A lost word write is repaired by the next refresh.
         bus.failNext(1);
@@ -416,7 +416,7 @@ private slots:
         s->setParamItem("wparam", "rxvol", rx + 3);
         zradio_update_params();
         QTRY_VERIFY_WITH_TIMEOUT(refreshes().size() > nl, 10000);
-        QCOMPARE(zframe_get_u32(&refreshes().back().data[4 * 14]), uint32_t(rx + 3));
+        QCOMPARE(bbframe_get_u32(&refreshes().back().data[4 * 14]), uint32_t(rx + 3));
 
         // Rebuilding without a change writes nothing.
         QTRY_VERIFY_WITH_TIMEOUT(refreshes().size() > nl + 1, 10000);
@@ -485,7 +485,7 @@ private slots:
         QCOMPARE(s->vsupply.load(), 13.8f);
 
         Trailer t;
-        t.status = ZFRAME_ST_TX | ZFRAME_ST_ATU_BUSY | ZFRAME_ST_VEXT | ZFRAME_ST_CHARGING;
+        t.status = BBFRAME_ST_TX | BBFRAME_ST_ATU_BUSY | BBFRAME_ST_VEXT | BBFRAME_ST_CHARGING;
         t.power = 45;
         t.swr = 15;
         t.alc = 60;

@@ -2,11 +2,11 @@
 // the UART reader on a real pseudo-terminal (frame arrival patterns,
 // silence, suspend and resume, reports, an unopenable line), the I2C helper
 // against failing buses, and the whole link against the real zr450-bbsim.
-#include "test_support.h"
-#include "zcrc.h"
-#include "zframe.h"
-#include "zradio.h"
-#include "zsystem.h"
+#include "tests/test_support.h"
+#include "radio/zcrc.h"
+#include "radio/bbframe.h"
+#include "radio/zradio.h"
+#include "app/zsystem.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -39,22 +39,22 @@ using ztest::logCount;
 static Bytes makeFrame(uint32_t status = 0, uint32_t micKey = 0, double k = -10.0, float a = 0.01f,
                        uint32_t salt = 0)
 {
-    Bytes f(ZFRAME_SIZE, 0);
-    for (uint32_t i = 0; i < ZFRAME_SAMPLES; ++i) {
+    Bytes f(BBFRAME_SIZE, 0);
+    for (uint32_t i = 0; i < BBFRAME_SAMPLES; ++i) {
         const float re = a * float(std::cos(2.0 * M_PI * k * i / 512.0));
         const float im = a * float(std::sin(2.0 * M_PI * k * i / 512.0)) + float(salt) * 1e-9f;
         uint32_t u;
         std::memcpy(&u, &re, 4);
-        zframe_put_u32(&f[ZFRAME_OFS_SAMPLES + 8 * i], u);
+        bbframe_put_u32(&f[BBFRAME_OFS_SAMPLES + 8 * i], u);
         std::memcpy(&u, &im, 4);
-        zframe_put_u32(&f[ZFRAME_OFS_SAMPLES + 8 * i + 4], u);
+        bbframe_put_u32(&f[BBFRAME_OFS_SAMPLES + 8 * i + 4], u);
     }
-    zframe_put_u32(&f[ZFRAME_OFS_STATUS], status);
-    f[ZFRAME_OFS_VEXT] = 121;
-    f[ZFRAME_OFS_VBAT] = 77;
-    f[ZFRAME_OFS_BATCAP] = 64;
-    zframe_put_u32(&f[ZFRAME_OFS_MICKEY], micKey);
-    zframe_seal(f.data());
+    bbframe_put_u32(&f[BBFRAME_OFS_STATUS], status);
+    f[BBFRAME_OFS_VEXT] = 121;
+    f[BBFRAME_OFS_VBAT] = 77;
+    f[BBFRAME_OFS_BATCAP] = 64;
+    bbframe_put_u32(&f[BBFRAME_OFS_MICKEY], micKey);
+    bbframe_seal(f.data());
     return f;
 }
 
@@ -83,18 +83,18 @@ static Bytes cat(std::initializer_list<Bytes> parts)
 struct Accumulator {
     Bytes acc;
     std::vector<Bytes> accepted;
-    zframe_stats_t stats;
+    bbframe_stats_t stats;
     size_t maxKept = 0;
 
     static void onFrame(const uint8_t *f, void *ctx)
     {
-        static_cast<Accumulator *>(ctx)->accepted.emplace_back(f, f + ZFRAME_SIZE);
+        static_cast<Accumulator *>(ctx)->accepted.emplace_back(f, f + BBFRAME_SIZE);
     }
     void feed(const uint8_t *p, size_t n)
     {
         acc.insert(acc.end(), p, p + n);
-        if (acc.size() >= ZFRAME_SIZE) {
-            const size_t used = zframe_search(acc.data(), acc.size(), onFrame, this, &stats);
+        if (acc.size() >= BBFRAME_SIZE) {
+            const size_t used = bbframe_search(acc.data(), acc.size(), onFrame, this, &stats);
             acc.erase(acc.begin(), acc.begin() + ptrdiff_t(used));
             maxKept = std::max(maxKept, acc.size());
         }
@@ -121,7 +121,7 @@ using ztest::Pty;
 
 static uint64_t framesGood()
 {
-    zframe_stats_t st;
+    bbframe_stats_t st;
     zradio_uartcomm_get_stats(&st);
     return st.frames;
 }
@@ -255,7 +255,7 @@ private slots:
             // Bytes at an odd address, little-endian.
             Bytes b(4 * w.size() + 1);
             for (size_t i = 0; i < w.size(); ++i)
-                zframe_put_u32(&b[1 + 4 * i], w[i]);
+                bbframe_put_u32(&b[1 + 4 * i], w[i]);
             QCOMPARE(zcrc::calCRC32_STM32_bytes(b.data() + 1, w.size()), ref);
         }
     }
@@ -290,7 +290,7 @@ private slots:
             Bytes stream = c.stream;
             if (QByteArray(c.name).startsWith("sync flood"))
                 for (size_t i = 0; i + 4 <= 1200; i += 4)
-                    std::memcpy(&stream[i], zframe_sync, 4);
+                    std::memcpy(&stream[i], bbframe_sync, 4);
             // Whole, and in reads of a few awkward sizes.
             for (size_t chunk : {stream.size(), size_t(1), size_t(3), size_t(4095), size_t(4137), size_t(8272)}) {
                 Accumulator a;
@@ -298,9 +298,9 @@ private slots:
                     a.feed(stream.data() + i, std::min(chunk, stream.size() - i));
                 std::vector<uint32_t> keys;
                 for (const Bytes &f : a.accepted)
-                    keys.push_back(zframe_get_u32(&f[ZFRAME_OFS_MICKEY]));
+                    keys.push_back(bbframe_get_u32(&f[BBFRAME_OFS_MICKEY]));
                 QVERIFY2(keys == c.keys, qPrintable(QString("%1, reads of %2").arg(c.name).arg(chunk)));
-                QVERIFY(a.maxKept < ZFRAME_SIZE);
+                QVERIFY(a.maxKept < BBFRAME_SIZE);
             }
         }
 
@@ -340,24 +340,24 @@ private slots:
                 }
                 case 2: { // damaged anywhere after the sync word
                     Bytes f = makeFrame(rng(), rng());
-                    f[4 + rng() % (ZFRAME_SIZE - 4)] ^= uint8_t(1 + rng() % 255);
+                    f[4 + rng() % (BBFRAME_SIZE - 4)] ^= uint8_t(1 + rng() % 255);
                     stream.insert(stream.end(), f.begin(), f.end());
                     break;
                 }
                 case 3: { // cut short
                     Bytes f = makeFrame(rng(), rng());
-                    stream.insert(stream.end(), f.begin(), f.begin() + rng() % ZFRAME_SIZE);
+                    stream.insert(stream.end(), f.begin(), f.begin() + rng() % BBFRAME_SIZE);
                     break;
                 }
                 case 4: { // raw random bytes, sync words included by chance
                     const size_t n = rng() % 6000;
                     for (size_t i = 0; i < n; ++i)
-                        stream.push_back(uint8_t(rng() % 4 == 0 ? zframe_sync[i % 4] : rng()));
+                        stream.push_back(uint8_t(rng() % 4 == 0 ? bbframe_sync[i % 4] : rng()));
                     break;
                 }
                 default: // a run of sync words
                     for (uint32_t i = 0, n = rng() % 200; i < n; ++i)
-                        stream.insert(stream.end(), zframe_sync, zframe_sync + 4);
+                        stream.insert(stream.end(), bbframe_sync, bbframe_sync + 4);
                     break;
                 }
             }
@@ -371,7 +371,7 @@ private slots:
             QCOMPARE(a.accepted.size(), expected.size());
             for (size_t k = 0; k < expected.size(); ++k)
                 QVERIFY(a.accepted[k] == expected[k]);
-            QVERIFY(a.maxKept < ZFRAME_SIZE);
+            QVERIFY(a.maxKept < BBFRAME_SIZE);
         }
         QVERIFY(rounds >= 50);
     }
@@ -412,7 +412,7 @@ private slots:
         std::mt19937 rng(3);
         uint64_t base = framesGood();
         // One frame (several reads), then silence.
-        QVERIFY(pty.write(makeFrame(ZFRAME_ST_TX | ZFRAME_ST_VEXT | ZFRAME_ST_CHARGING | ZFRAME_ST_RESYNC,
+        QVERIFY(pty.write(makeFrame(BBFRAME_ST_TX | BBFRAME_ST_VEXT | BBFRAME_ST_CHARGING | BBFRAME_ST_RESYNC,
                                     0x1234, -10.0, 0.01f)));
         QTRY_COMPARE_WITH_TIMEOUT(framesGood(), base + 1, 5000);
         QCOMPARE(zradio_comm_valid(), uint8_t(1));
@@ -703,7 +703,7 @@ private slots:
         }
         QCOMPARE(zradio_get_ident(ident, sizeof(ident)), 0);
 
-        zframe_stats_t st;
+        bbframe_stats_t st;
         zradio_uartcomm_get_stats(&st);
         QVERIFY(st.frames >= 40);
 

@@ -2,8 +2,8 @@
 // are checked pixel by pixel (trace, tuning line, pass band, arrows,
 // waterfall), together with the trace arithmetic behind them (resampling,
 // peak hold, automatic reference) and the waterfall colour scale.
-#include "zcolormap.h"
-#include "zscopegl.h"
+#include "spectrum/zcolormap.h"
+#include "spectrum/zscopegl.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 // Spectrum analysis: bin order and levels of known tones, averaging and peak
 // smoothing, the DC blocker, the peak search band and decimation, the
 // ready hand-over between threads, and bad samples.
-#include "sacalc.h"
-#include "test_support.h"
+#include "spectrum/sacalc.h"
+#include "tests/test_support.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
-#include "test_support.h"
+#include "tests/test_support.h"
 
-#include "zsystem.h"
+#include "app/zsystem.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,15 +1,15 @@
 // Panels, parameter frames and the VFO readout, driven the way the front
 // panel drives them (key and wheel events) and checked by what the
 // operator sees: digits, highlighted cells, values, closed panels.
-#include "test_support.h"
-#include "zfonts.h"
-#include "zframe.h"
-#include "zpanel.h"
-#include "zparamadmin.h"
-#include "zradiosetting.h"
-#include "zrichtextpushbutton.h"
-#include "zsystem.h"
-#include "zvfofrequencywidget.h"
+#include "tests/test_support.h"
+#include "ui/zfonts.h"
+#include "ui/zframe.h"
+#include "ui/zpanel.h"
+#include "params/zparamadmin.h"
+#include "ui/zradiosetting.h"
+#include "ui/zrichtextpushbutton.h"
+#include "app/zsystem.h"
+#include "ui/zvfofrequencywidget.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -1,16 +1,16 @@
-#include "mainwidget.h"
+#include "ui/mainwidget.h"
 
-#include "civdevice.h"
-#include "civdeviceadmin.h"
-#include "zaudio.h"
-#include "zfonts.h"
-#include "zparamadmin.h"
-#include "zlog.h"
-#include "zqrc.h"
-#include "zradio.h"
-#include "zrmisc.h"
-#include "zscopegl.h"
-#include "zvfofrequencywidget.h"
+#include "civ/civdevice.h"
+#include "civ/civdeviceadmin.h"
+#include "audio/zaudio.h"
+#include "ui/zfonts.h"
+#include "params/zparamadmin.h"
+#include "app/zlog.h"
+#include "app/zqrc.h"
+#include "radio/zradio.h"
+#include "app/zrmisc.h"
+#include "spectrum/zscopegl.h"
+#include "ui/zvfofrequencywidget.h"
 
 #include <QDebug>
 #include <QThread>

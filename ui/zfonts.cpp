@@ -1,4 +1,4 @@
-#include "zfonts.h"
+#include "ui/zfonts.h"
 
 #include <QFont>
 #include <QFontDatabase>

@@ -1,10 +1,10 @@
-#include "zframe.h"
-#include "zfonts.h"
-#include "zlog.h"
-#include "zpanel.h"
-#include "zparamadmin.h"
-#include "zqrc.h"
-#include "zrichtextpushbutton.h"
+#include "ui/zframe.h"
+#include "ui/zfonts.h"
+#include "app/zlog.h"
+#include "ui/zpanel.h"
+#include "params/zparamadmin.h"
+#include "app/zqrc.h"
+#include "ui/zrichtextpushbutton.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
-#include "zpanel.h"
-#include "zfonts.h"
-#include "zlog.h"
-#include "zqrc.h"
+#include "ui/zpanel.h"
+#include "ui/zfonts.h"
+#include "app/zlog.h"
+#include "app/zqrc.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>

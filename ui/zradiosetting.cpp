@@ -1,4 +1,4 @@
-#include "zradiosetting.h"
+#include "ui/zradiosetting.h"
 
 #include <QLabel>
 

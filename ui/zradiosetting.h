@@ -1,7 +1,7 @@
 #ifndef ZRADIOSETTING_H
 #define ZRADIOSETTING_H
 
-#include "zframe.h"
+#include "ui/zframe.h"
 
 // Radio settings, two pages of 3 × 5 cells (page 0: AGC, power, gains,
 // PTT, band stack, speaker, charger, centre mode; page 1: RIT, XIT, split

@@ -1,5 +1,5 @@
-#include "zrichtextpushbutton.h"
-#include "zutilites.h"
+#include "ui/zrichtextpushbutton.h"
+#include "app/zutilites.h"
 
 #include <QPainter>
 #include <QStyleOptionButton>

@@ -1,5 +1,5 @@
-#include "zvfofrequencywidget.h"
-#include "zfonts.h"
+#include "ui/zvfofrequencywidget.h"
+#include "ui/zfonts.h"
 
 #include <QFontMetrics>
 #include <QLabel>

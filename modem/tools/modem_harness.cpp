@@ -1,10 +1,10 @@
 // Measurement harness for the modems.
-#include "modem_harness.h"
+#include "modem/tools/modem_harness.h"
 
-#include "cw_dem.h"
-#include "zmodem_cwtone.h"
-#include "zmodem_psk.h"
-#include "zmodem_rtty.h"
+#include "modem/cw_dem.h"
+#include "modem/zmodem_cwtone.h"
+#include "modem/zmodem_psk.h"
+#include "modem/zmodem_rtty.h"
 
 #include <algorithm>
 #include <math.h>

@@ -1,12 +1,12 @@
 // zr450-modem: decodes CW, RTTY and BPSK recordings and writes test signals
 // with the radio's own modems, fed exactly as the modem host feeds them
 // (16 kHz, blocks of 1024 raw 16-bit values; transmit samples scaled by 5000).
-#include "cw_dem.h"
-#include "modem_harness.h"
-#include "zmodem_cwtone.h"
-#include "zmodem_psk.h"
-#include "zmodem_rtty.h"
-#include "zmodem_wav.h"
+#include "modem/cw_dem.h"
+#include "modem/tools/modem_harness.h"
+#include "modem/zmodem_cwtone.h"
+#include "modem/zmodem_psk.h"
+#include "modem/zmodem_rtty.h"
+#include "modem/zmodem_wav.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

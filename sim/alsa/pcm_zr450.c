@@ -46,7 +46,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "zsimaudio_proto.h"
+#include "sim/alsa/zsimaudio_proto.h"
 
 /* Retry connecting to a missing peer at most this often. */
 #define RECONNECT_NS 200000000ull

@@ -1,6 +1,6 @@
-#include "zsimaudio.h"
+#include "sim/alsa/zsimaudio.h"
 
-#include "zsimaudio_proto.h"
+#include "sim/alsa/zsimaudio_proto.h"
 
 #include <algorithm>
 #include <cerrno>
