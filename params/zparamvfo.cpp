@@ -402,8 +402,18 @@ bool ZParamAdmin::updateChList()
         while (q.next())
             list << q.value(0).toString();
     });
-    if (ok)
+    if (ok) {
+        // "chnum" is an index into the list. In memory mode a channel stored
+        // or erased below the selected one would shift that index onto
+        // another channel, and the radio would jump there: the selected
+        // channel stays selected while it exists.
+        if (vm() == 1 && !m_currentChName.isEmpty()) {
+            const int n = list.indexOf(m_currentChName);
+            if (n >= 0 && n != chNum())
+                setParamItem(QStringLiteral("wparam"), QStringLiteral("chnum"), n);
+        }
         m_chList = list;
+    }
     if (vm() == 1)
         updateChItem(true);
     if (m_chList.size() <= 16)

@@ -866,6 +866,40 @@ private slots:
         QCOMPARE(s.mode(), 3);
         checkLo(s);
     }
+
+    // In memory mode a channel stored or erased below the selected one
+    // leaves the radio on the selected channel.
+    void selectedChannelSurvivesListChanges()
+    {
+        Sysroot root;
+        ZParamAdmin s;
+        for (int ch : { 1, 5, 9 }) {
+            s.setVfoFront("freq", 7000000 + ch * 1000);
+            s.saveChItem(ch, s.logicVfoMemo());
+        }
+        s.setParamItem(W, "chnum", 1);
+        QVERIFY(s.setVfoMemoMode(1));
+        QCOMPARE(freqOf(s), 7005000);
+        QSignalSpy spy(&s, &ZParamAdmin::sig_chUpdate);
+
+        s.eraseChItem(1);
+        QCOMPARE(s.currentChName(), QStringLiteral("M0005"));
+        QCOMPARE(s.chNum(), 0);
+        QCOMPARE(freqOf(s), 7005000);
+        zparam_memo_t m = s.logicVfoMemo();
+        m.vfoa[QStringLiteral("freq")].value = 3550000;
+        s.saveChItem(0, m);
+        QCOMPARE(s.chList(), (QStringList{ "M0000", "M0005", "M0009" }));
+        QCOMPARE(s.currentChName(), QStringLiteral("M0005"));
+        QCOMPARE(s.chNum(), 1);
+        QCOMPARE(freqOf(s), 7005000);
+        QCOMPARE(s.chSlotName(), QStringLiteral("M-6"));
+        QCOMPARE(spy.count(), 2);
+        // The selected channel itself erased: its neighbour takes over.
+        s.eraseChItem(5);
+        QCOMPARE(s.currentChName(), QStringLiteral("M0009"));
+        QCOMPARE(freqOf(s), 7009000);
+    }
 };
 
 int runParamVfoTests(int argc, char **argv)
