@@ -5,6 +5,7 @@
 #include "tests/test_support.h"
 #include "ui/zfonts.h"
 #include "ui/zkeyboard.h"
+#include "radio/zradioevent.h"
 
 #include <QIntValidator>
 #include <QLabel>
@@ -386,6 +387,23 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(sink.keys, (QList<int>{Qt::Key_2, Qt::Key_2, Qt::Key_Play, Qt::Key_Play, Qt::Key_PageUp, Qt::Key_PageUp}));
         QCOMPARE(edit.text(), QStringLiteral(" "));
+
+        // Short and long presses of the front-panel keys, too.
+        struct RadioSink : QObject {
+            QList<QPair<int, uint32_t>> events;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                if (e->type() == ZRadioEvent::ShortPress || e->type() == ZRadioEvent::LongPress)
+                    events.append({int(e->type()), static_cast<ZRadioEvent *>(e)->value()});
+                return false;
+            }
+        } radio;
+        window.installEventFilter(&radio);
+        QCoreApplication::postEvent(&kb, new ZRadioEvent(ZRadioEvent::LongPress, 207));
+        QCoreApplication::postEvent(&kb, new ZRadioEvent(ZRadioEvent::ShortPress, 208));
+        QTRY_COMPARE(radio.events.size(), 2);
+        QCOMPARE(radio.events.at(0), (QPair<int, uint32_t>(ZRadioEvent::LongPress, 207)));
+        QCOMPARE(radio.events.at(1), (QPair<int, uint32_t>(ZRadioEvent::ShortPress, 208)));
     }
 
     void numericOffersOnlyItsCharacters()

@@ -3,6 +3,7 @@
 #include "app/zqrc.h"
 #include "ui/zfonts.h"
 #include "ui/zpanel.h"
+#include "ui/zuievents.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -753,4 +754,10 @@ void ZKeyboard::paintEvent(QPaintEvent *)
     p.setPen(pen);
     p.drawRect(rect().adjusted(kBorder / 2, kBorder / 2, -kBorder / 2 - 1, -kBorder / 2 - 1));
     p.fillRect(rect().adjusted(kBorder, kBorder, -kBorder, -kBorder), QColor(0, 32, 64));
+}
+
+void ZKeyboard::customEvent(QEvent *event)
+{
+    if (zui_repost_radio_event(parentWidget(), event))
+        event->accept();
 }

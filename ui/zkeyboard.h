@@ -77,6 +77,8 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    // Front-panel short and long presses go on to the window behind.
+    void customEvent(QEvent *event) override;
 
 private:
     enum KeyKind { CharKey, LayerKey, LeftKey, RightKey, NewLineKey, BlankKey };
