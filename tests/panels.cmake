@@ -1,7 +1,7 @@
 # The on-screen keyboard, the text editor, the memory-channel editor and
 # the filter panel, driven by keys and knobs on the offscreen platform.
 zr_add_test(test_panels
-  SOURCES test_panels_main.cpp test_panels_keyboard.cpp
+  SOURCES test_panels_main.cpp test_panels_keyboard.cpp test_panels_editors.cpp
           panels_support.cpp panels_support.h
-  LIBS zr_widgets
+  LIBS zr_widgets zr_params Qt5::Sql
   TIMEOUT 180)

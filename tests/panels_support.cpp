@@ -1,7 +1,14 @@
 #include "tests/panels_support.h"
 
+#include "ui/zkeyboard.h"
+
+#include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
 
 namespace pantest {
 
@@ -36,6 +43,81 @@ bool childrenFitWithoutOverlap(QWidget *w, QString *why)
         }
     }
     return true;
+}
+
+bool knobPress(ZKeyboard *kb, int i)
+{
+    for (int guard = 0; kb->highlightedKey() != i && guard < 2 * kb->keyCount(); ++guard)
+        turnKnob(kb, -1);
+    if (kb->highlightedKey() != i)
+        return false;
+    tapKey(kb, Qt::Key_Enter);
+    return true;
+}
+
+bool knobType(ZKeyboard *kb, const QString &text)
+{
+    for (QChar c : text) {
+        if (c == QLatin1Char(' ')) {
+            tapKey(kb, Qt::Key_F3);
+            continue;
+        }
+        if (c.isLetter() && kb->type() == ZKeyboard::Text) {
+            if (kb->showsSymbols() && !knobPress(kb, kLayerKey))
+                return false;
+            if (c.isUpper() != kb->isShifted())
+                tapKey(kb, Qt::Key_F1);
+        }
+        int i = kb->keyIndexOf(c);
+        if (i < 0 && kb->type() == ZKeyboard::Text) {
+            if (!knobPress(kb, kLayerKey))
+                return false;
+            i = kb->keyIndexOf(c);
+        }
+        if (i < 0 || !knobPress(kb, i))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+int g_failedKeyboardSteps = 0;
+
+ZKeyboard *openKeyboard()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        auto *kb = qobject_cast<ZKeyboard *>(w);
+        if (kb && kb->isVisible())
+            return kb;
+    }
+    return nullptr;
+}
+} // namespace
+
+void whenKeyboardOpens(const std::function<void(ZKeyboard *)> &f)
+{
+    // Polled by a zero-interval timer: it runs inside the keyboard's modal
+    // loop as soon as that loop processes events.
+    auto *timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, tries, f]() {
+        ZKeyboard *kb = openKeyboard();
+        if (!kb && ++*tries < 100000)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (!kb) {
+            ++g_failedKeyboardSteps;
+            return;
+        }
+        f(kb);
+    });
+    timer->start(0);
+}
+
+int failedKeyboardSteps()
+{
+    return g_failedKeyboardSteps;
 }
 
 } // namespace pantest

@@ -21,54 +21,6 @@
 
 using namespace pantest;
 
-namespace {
-
-// Places on the last row of the text keyboard.
-const int kLayerKey = 36;
-const int kCursorLeftKey = 45;
-const int kNewLineKey = 47;
-
-// Moves the highlight with the multi-function knob onto key i (forward,
-// one step per event, as the knob turns) and presses Enter.
-bool knobPress(ZKeyboard *kb, int i)
-{
-    for (int guard = 0; kb->highlightedKey() != i && guard < 2 * kb->keyCount(); ++guard)
-        turnKnob(kb, -1);
-    if (kb->highlightedKey() != i)
-        return false;
-    tapKey(kb, Qt::Key_Enter);
-    return true;
-}
-
-// Types text the way an operator does without touching the screen: knob
-// and Enter for the keys, F1 for the case, F3 for spaces, the layer key for
-// symbols.
-bool knobType(ZKeyboard *kb, const QString &text)
-{
-    for (QChar c : text) {
-        if (c == QLatin1Char(' ')) {
-            tapKey(kb, Qt::Key_F3);
-            continue;
-        }
-        if (c.isLetter() && kb->type() == ZKeyboard::Text) {
-            if (kb->showsSymbols() && !knobPress(kb, kLayerKey))
-                return false;
-            if (c.isUpper() != kb->isShifted())
-                tapKey(kb, Qt::Key_F1);
-        }
-        int i = kb->keyIndexOf(c);
-        if (i < 0 && kb->type() == ZKeyboard::Text) {
-            if (!knobPress(kb, kLayerKey))
-                return false;
-            i = kb->keyIndexOf(c);
-        }
-        if (i < 0 || !knobPress(kb, i))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 class TestKeyboard : public QObject
 {

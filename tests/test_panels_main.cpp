@@ -3,10 +3,12 @@
 #include <QApplication>
 
 int runKeyboardTests(int argc, char **argv);
+int runEditorTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     int rc = runKeyboardTests(argc, argv);
+    rc |= runEditorTests(argc, argv);
     return rc;
 }
