@@ -146,6 +146,8 @@ public:
     // ---- Twin filters and band plan ----
     ztwinfilter_t twinFilter();
     ztwinfilter_t twinFilter(int mode);
+    // Copies of all filter groups of the mode's family, in group order.
+    QList<ztwinfilter_t> twinFilterFamily(int mode);
     int twinFilterGroupIndex();
     int setTwinFilterGroupIndex(int g);
     int modifyTwinFilterGroup(int d);

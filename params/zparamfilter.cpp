@@ -98,6 +98,12 @@ ztwinfilter_t ZParamAdmin::twinFilter(int mode)
     return list.at(qBound(0, m_groupIndex[f], list.size() - 1));
 }
 
+QList<ztwinfilter_t> ZParamAdmin::twinFilterFamily(int mode)
+{
+    Locker lock(this);
+    return familyFilters(modeFamily(mode));
+}
+
 int ZParamAdmin::twinFilterGroupIndex()
 {
     Locker lock(this);

@@ -2,6 +2,7 @@
 # the filter panel, driven by keys and knobs on the offscreen platform.
 zr_add_test(test_panels
   SOURCES test_panels_main.cpp test_panels_keyboard.cpp test_panels_editors.cpp
+          test_panels_filter.cpp
           panels_support.cpp panels_support.h
   LIBS zr_widgets zr_params Qt5::Sql
   TIMEOUT 180)
