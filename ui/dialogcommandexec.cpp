@@ -30,6 +30,7 @@ DialogCommandExec::DialogCommandExec(QWidget *parent, const QStringList &command
     layout->setSpacing(8);
     m_title = new QLabel(QStringLiteral(" Please Wait"), this);
     m_title->setStyleSheet(QStringLiteral("QLabel{border: 0px;color: white; background-color: rgb(0,0,255);}"));
+    m_title->setFont(f);
     layout->addWidget(m_title);
 
     m_text = new QLabel(this);
@@ -43,6 +44,9 @@ DialogCommandExec::DialogCommandExec(QWidget *parent, const QStringList &command
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
     m_progress->setFixedHeight(14);
+    m_progress->setStyleSheet(QStringLiteral(
+        "QProgressBar{border:1px solid rgb(90,98,120);border-radius:3px;background:rgb(0,32,64);}"
+        "QProgressBar::chunk{background:rgb(0,200,80);}"));
     layout->addWidget(m_progress);
 
     // Centred over the parent's window, or the 800 x 480 screen.

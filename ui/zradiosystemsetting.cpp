@@ -18,6 +18,19 @@ namespace {
 const char *const kTitleStyle = "QLabel{border: 0px;color: white; background-color: rgb(64,64,64);}";
 const char *const kNtp1 = "text_ntp_server1";
 const char *const kNtp2 = "text_ntp_server2";
+
+// The function-button look, the selected entry lit green.
+QString menuButtonStyle(bool selected)
+{
+    return QStringLiteral(
+               "QPushButton{border-top-width:1px;border-top-color:rgb(50,50,50);border-bottom-width:2px;"
+               "border-bottom-color:rgb(10,10,10);border-left-width:1px;border-left-color:rgb(50,50,50);"
+               "border-right-width:2px;border-right-color:rgb(10,10,10);border-radius:2px;border-style: outset;"
+               "background-color:%1;color:white;padding:0px;}"
+               "QPushButton:pressed{border-style: inset;background-color:rgb(30,30,30);padding-top:2px;}"
+               "QPushButton:focus{border:3px dotted rgb(255,127,0);}")
+        .arg(selected ? QStringLiteral("rgba(0,255,100,100)") : QStringLiteral("rgb(30,30,30)"));
+}
 } // namespace
 
 ZRadioSystemSetting::ZRadioSystemSetting(QWidget *parent, ZParamAdmin *store, int x, int y, int w, int h)
@@ -121,7 +134,7 @@ void ZRadioSystemSetting::selectMenuButton(int index)
         return;
     m_selected = index;
     for (int i = 0; i < m_menuButtons.size(); ++i)
-        m_menuButtons.at(i)->setStyleSheet(buttonStyle(i == index));
+        m_menuButtons.at(i)->setStyleSheet(menuButtonStyle(i == index));
     m_menuButtons.at(index)->setFocus(Qt::OtherFocusReason);
 }
 
