@@ -3,10 +3,7 @@
 #include "app/zsystem.h"
 #include "params/zparamadmin.h"
 #include "ui/dialogcommandexec.h"
-#if __has_include("ui/zkeyboard.h")
 #include "ui/zkeyboard.h"
-#define ZR_HAVE_KEYBOARD 1
-#endif
 
 #include <QDebug>
 #include <QDir>
@@ -328,11 +325,7 @@ void DialogWfserverSetting::keyReleaseEvent(QKeyEvent *event)
         if (event->isAutoRepeat())
             return;
         QLineEdit *e = edit(m_current);
-#ifdef ZR_HAVE_KEYBOARD
         ZKeyboard::edit(this, e, kFields[m_current].keyboardType);
-#else
-        qWarning() << "no on-screen keyboard for" << e->objectName();
-#endif
         selectField(m_current);
         return;
     }

@@ -9,6 +9,7 @@
 #include "app/zsystem.h"
 #include "params/zparamadmin.h"
 #include "ui/dialogcommandexec.h"
+#include "ui/zkeyboard.h"
 
 #include <QApplication>
 #include <QDir>
@@ -269,6 +270,58 @@ private slots:
         QCOMPARE(s.allKeys().size(), int(sizeof(kKeys) / sizeof(kKeys[0])));
         for (const QString &line : commandLog(root.path()))
             QVERIFY2(!line.contains("reboot") && !line.contains("Server"), qPrintable(line));
+    }
+
+    // Releasing Enter opens the on-screen keyboard on the current edit:
+    // text for the names and the password, numeric for the ports; the knob
+    // walks the edits, wrapping at both ends. What is typed lands in the
+    // edit; a cancelled keyboard leaves it as it was.
+    void enterOpensTheKeyboardOfTheEditsType()
+    {
+        ztest::Sysroot root;
+        ZParamAdmin store(nullptr);
+        DialogWfserverSetting dlg(nullptr, &store, 0, 0, 800, 480);
+        whileOpen(dlg, [&]() {
+            QCOMPARE(dlg.currentField(), 0);
+            turnKnob(&dlg, 1);
+            QCOMPARE(dlg.currentField(), int(DialogWfserverSetting::AudioPort));
+            turnKnob(&dlg, -1);
+            QCOMPARE(dlg.currentField(), 0);
+            for (int f = 0; f < DialogWfserverSetting::FieldCount; ++f) {
+                if (f > 0)
+                    turnKnob(&dlg, -1);
+                QCOMPARE(dlg.currentField(), f);
+                int type = 0;
+                QWidget *target = nullptr;
+                bool seen = false;
+                QTimer probe;
+                connect(&probe, &QTimer::timeout, [&]() {
+                    if (auto *k = qobject_cast<ZKeyboard *>(QApplication::activeModalWidget())) {
+                        probe.stop();
+                        seen = true;
+                        type = k->type();
+                        target = k->target();
+                        if (f == DialogWfserverSetting::RigName) {
+                            QLineEdit *e = dlg.edit(f);
+                            e->setText(e->text() + "-2");
+                            k->accept();
+                        } else {
+                            k->reject();
+                        }
+                    }
+                });
+                probe.start(10);
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_Enter, Qt::NoModifier);
+                QCoreApplication::sendEvent(&dlg, &press);
+                QKeyEvent release(QEvent::KeyRelease, Qt::Key_Enter, Qt::NoModifier);
+                QCoreApplication::sendEvent(&dlg, &release);
+                QVERIFY(seen);
+                QCOMPARE(target, static_cast<QWidget *>(dlg.edit(f)));
+                QCOMPARE(type, f < DialogWfserverSetting::CtrlPort ? int(ZKeyboard::Text) : int(ZKeyboard::Numeric));
+            }
+            QCOMPARE(dlg.edit(DialogWfserverSetting::RigName)->text(), QString("ZR450-2"));
+            QCOMPARE(dlg.edit(DialogWfserverSetting::UserName)->text(), QString("user"));
+        });
     }
 
     // The title and the first button follow the pid file while the dialog

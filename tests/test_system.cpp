@@ -13,6 +13,7 @@
 #include "ui/dialogsysteminfo.h"
 #include "ui/dialogtimesetting.h"
 #include "ui/zradiosystemsetting.h"
+#include "ui/zkeyboard.h"
 
 #include <QApplication>
 #include <QDir>
@@ -470,6 +471,34 @@ private slots:
         });
         QCOMPARE(dlg2.result(), int(QDialog::Rejected));
         QVERIFY(commandLog(root.path()).isEmpty());
+    }
+
+    // Enter on a server edit opens the text keyboard on it; the knob
+    // reaches the edits from the last field.
+    void enterOnAServerEditOpensTheKeyboard()
+    {
+        DialogTimeSetting dlg(nullptr);
+        dlg.setNtpServer(1, "b.example");
+        whileOpen(dlg, [&]() {
+            QApplication::setActiveWindow(&dlg);
+            dlg.fieldLabel(DialogTimeSetting::Offset)->setFocus();
+            turnKnob(&dlg, -1);
+            turnKnob(&dlg, -1);
+            QTRY_COMPARE(dlg.focusWidget(), static_cast<QWidget *>(dlg.serverEdit(1)));
+            int type = 0;
+            QWidget *target = nullptr;
+            ModalWatch<ZKeyboard> watch([&](ZKeyboard *k) {
+                type = k->type();
+                target = k->target();
+                k->reject();
+            });
+            tapKey(&dlg, Qt::Key_Enter);
+            QVERIFY(watch.seen);
+            QCOMPARE(target, static_cast<QWidget *>(dlg.serverEdit(1)));
+            QCOMPARE(type, int(ZKeyboard::Text));
+            QCOMPARE(dlg.ntpServer(1), QString("b.example"));
+            QCOMPARE(dlg.selectedField(), -1);
+        });
     }
 
     // F1 fetches the time: nothing without server names; otherwise one

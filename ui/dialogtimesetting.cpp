@@ -5,10 +5,7 @@
 #include "app/zsystem.h"
 #include "ui/dialogcommandexec.h"
 #include "ui/zfonts.h"
-#if __has_include("ui/zkeyboard.h")
 #include "ui/zkeyboard.h"
-#define ZR_HAVE_KEYBOARD 1
-#endif
 
 #include <QApplication>
 #include <QDebug>
@@ -310,11 +307,7 @@ void DialogTimeSetting::keyReleaseEvent(QKeyEvent *event)
         QWidget *focus = focusWidget();
         if (auto *e = qobject_cast<QLineEdit *>(focus)) {
             if (m_servers.contains(e)) {
-#ifdef ZR_HAVE_KEYBOARD
                 ZKeyboard::edit(this, e, ZKeyboard::Text);
-#else
-                qWarning() << "no on-screen keyboard for" << e->objectName();
-#endif
             }
             return;
         }
