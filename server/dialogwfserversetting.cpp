@@ -54,6 +54,8 @@ DialogWfserverSetting::DialogWfserverSetting(QWidget *parent, ZParamAdmin *store
     : ZPanel(parent, store, x, y, width, height)
 {
     setObjectName(QStringLiteral("DialogWfserverSetting"));
+    // The panel's font, set rather than inherited (see the menu).
+    m_title->setFont(font());
     setPanelTitle(QString::fromLatin1(kTitle));
     setExitButton(5);
 

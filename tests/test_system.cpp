@@ -4,6 +4,7 @@
 // the real simulator, the system information text and the "Please Wait"
 // command dialog; every screen laid out within 800 x 480.
 #include "tests/test_support.h"
+#include "app/zqrc.h"
 #include "app/zsystem.h"
 #include "params/zparamadmin.h"
 #include "radio/zradio.h"
@@ -700,6 +701,44 @@ private slots:
         QCOMPARE(dlg.results(), std::vector<int>({ 3 << 8, 0 }));
         // The event loop ran throughout.
         QVERIFY(ticks >= 5);
+    }
+
+    // Under the main window (its style sheet styles every screen it
+    // opens) the texts keep the sizes the screens give them.
+    void textSizesHoldUnderTheMainWindow()
+    {
+        ztest::Sysroot root;
+        ZParamAdmin store(nullptr);
+        QWidget window;
+        window.setStyleSheet(ZQRC::getQssFromQrcFile(":/mainwidget.qss"));
+        window.resize(800, 480);
+        window.show();
+        ZRadioSystemSetting menu(&window, &store, 0, 0, 800, 480);
+        menu.setupMainMenu();
+        DialogWfserverSetting server(&menu, &store, 0, 0, 800, 480);
+        DialogTimeSetting time(&menu);
+        DialogFactoryReset reset(&menu, &store, 0, 0, 800, 480);
+        DialogSystemInfo info(&menu, &store, 0, 0, 800, 480);
+        DialogCommandExec wait(&menu, { "sync" }, 0);
+        const QList<QWidget *> screens = { &menu, &server, &time, &reset, &info, &wait };
+        for (QWidget *w : screens) {
+            w->show();
+            for (QWidget *c : w->findChildren<QWidget *>()) {
+                auto *b = qobject_cast<QPushButton *>(c);
+                auto *l = qobject_cast<QLabel *>(c);
+                if ((!b && !l) || (l && l->text().trimmed().size() <= 1))
+                    continue;
+                QVERIFY2(c->fontInfo().pointSize() >= 11,
+                         qPrintable(QString("%1 %2: %3 pt").arg(w->objectName(), l ? l->text() : b->text())
+                                        .arg(c->fontInfo().pointSize())));
+            }
+            w->hide();
+        }
+        QCOMPARE(menu.menuButtons().at(0)->fontInfo().pointSize(), 16);
+        QVERIFY(menu.menuButtons().at(0)->fontInfo().bold());
+        for (ZPanel *p : std::initializer_list<ZPanel *>{ &server, &reset, &info })
+            QCOMPARE(p->titleLabel()->fontInfo().pointSize(), 16);
+        QCOMPARE(time.okButton()->fontInfo().pointSize(), 16);
     }
 
     // ---- layout ----

@@ -18,6 +18,8 @@ DialogFactoryReset::DialogFactoryReset(QWidget *parent, ZParamAdmin *store, int 
     : ZPanel(parent, store, x, y, w, h)
 {
     setObjectName(QStringLiteral("DialogFactoryReset"));
+    // The panel's font, set rather than inherited (see the menu).
+    m_title->setFont(font());
     setPanelTitle(QStringLiteral("FACTORY RESET"));
     m_message = new QLabel(this);
     m_message->setObjectName(QStringLiteral("labelMessage"));

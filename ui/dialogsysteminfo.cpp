@@ -5,6 +5,7 @@
 #include "radio/zradio.h"
 
 #include <QDate>
+#include <QLabel>
 #include <QLocale>
 #include <QProcess>
 #include <QScrollBar>
@@ -16,6 +17,8 @@ DialogSystemInfo::DialogSystemInfo(QWidget *parent, ZParamAdmin *store, int x, i
     : ZPanel(parent, store, x, y, w, h)
 {
     setObjectName(QStringLiteral("DialogSystemInfo"));
+    // The panel's font, set rather than inherited (see the menu).
+    m_title->setFont(font());
     setPanelTitle(QStringLiteral("System/Network Information"));
     createFunctionButtons({ QStringLiteral(" "), QStringLiteral(" "), QStringLiteral(" "), QStringLiteral(" "),
                             QStringLiteral("EXIT") });

@@ -69,6 +69,9 @@ DialogTimeSetting::DialogTimeSetting(QWidget *parent, const QRect &geometry)
     top->setSpacing(10);
     m_title = new QLabel(QStringLiteral(" TIME SETTING"), this);
     m_title->setStyleSheet(QString::fromLatin1(kTitleStyle));
+    // Fonts are set on each widget: under the main window's style sheet an
+    // inherited font falls back to the application's.
+    m_title->setFont(f);
     m_title->setFixedHeight(int(1.15 * QFontMetrics(m_title->font()).lineSpacing()));
     top->addWidget(m_title);
 
@@ -126,6 +129,7 @@ DialogTimeSetting::DialogTimeSetting(QWidget *parent, const QRect &geometry)
         b->setAutoDefault(false);
         b->setDefault(false);
         b->setFocusPolicy(Qt::StrongFocus);
+        b->setFont(f);
         buttons->addWidget(b);
         return b;
     };

@@ -115,6 +115,9 @@ void ZRadioSystemSetting::createMenu(const QStringList &entries)
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         b->setFocusPolicy(Qt::StrongFocus);
         b->setAutoDefault(false);
+        // Set, not inherited: under the main window's style sheet a child
+        // would fall back to the application font.
+        b->setFont(font());
         m_menuLayout->addWidget(b, i / 5, i % 5);
         m_menuButtons.append(b);
         connect(b, &QPushButton::clicked, this, &ZRadioSystemSetting::slot_menuButtonClicked);
