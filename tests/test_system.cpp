@@ -774,6 +774,14 @@ static int factoryResetChild(int argc, char **argv)
     zradio_t *radio = zradio_create("/dev/i2c-0", 114);
     if (!radio || !radio->param)
         return 2;
+    // The radio in operation: the board's frames arrive and the register
+    // push runs, as when the operator opens the panel.
+    QElapsedTimer up;
+    up.start();
+    while (!zradio_comm_valid() && up.elapsed() < 20000)
+        QTest::qWait(20);
+    if (!zradio_comm_valid())
+        return 4;
     radio->param->setParamItem("wparam", "rxvol", radio->param->paramItem("wparam", "rxvol").max);
     radio->param->syncDatabase();
     DialogFactoryReset dlg(nullptr, radio->param, 0, 0, 800, 480);
