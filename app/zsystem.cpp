@@ -6,11 +6,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QProcess>
+#include <QSettings>
 #include <QTextStream>
 #include <QDebug>
 
 #include <atomic>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -98,6 +101,20 @@ void writeEmulated(const QString &target, const QString &text, bool append)
     }
 }
 
+void removeOne(const QString &mapped, bool recursive)
+{
+    // Never remove the system root itself.
+    if (mapped.isEmpty() || mapped == sysroot())
+        return;
+    QFileInfo fi(mapped);
+    if (fi.isDir() && !fi.isSymLink()) {
+        if (recursive)
+            QDir(mapped).removeRecursively();
+    } else if (fi.exists() || fi.isSymLink()) {
+        QFile::remove(mapped);
+    }
+}
+
 void removeEmulated(const QStringList &args)
 {
     bool recursive = false;
@@ -112,17 +129,173 @@ void removeEmulated(const QStringList &args)
                 recursive = true;
             continue;
         }
-        const QString mapped = emulatedTarget(a);
-        // Never remove the system root itself.
-        if (mapped.isEmpty() || mapped == sysroot())
+        // A wildcard in the last component ("dir/*") stands for the names
+        // the shell would give it: the directory's entries, hidden ones
+        // left out unless the pattern itself starts with a dot.
+        const int slash = a.lastIndexOf(QLatin1Char('/'));
+        const QString last = a.mid(slash + 1);
+        if (slash > 0 && (last.contains(QLatin1Char('*')) || last.contains(QLatin1Char('?')))) {
+            const QString dir = emulatedTarget(a.left(slash));
+            if (dir.isEmpty())
+                continue;
+            QDir::Filters filters = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System;
+            if (last.startsWith(QLatin1Char('.')))
+                filters |= QDir::Hidden;
+            const QStringList names = QDir(dir).entryList(QStringList(last), filters);
+            for (const QString &name : names)
+                removeOne(dir + QLatin1Char('/') + name, recursive);
             continue;
-        QFileInfo fi(mapped);
-        if (fi.isDir() && !fi.isSymLink()) {
-            if (recursive)
-                QDir(mapped).removeRecursively();
-        } else if (fi.exists() || fi.isSymLink()) {
-            QFile::remove(mapped);
         }
+        removeOne(emulatedTarget(a), recursive);
+    }
+}
+
+// ---- The network server's service script ----------------------------------
+//
+// Off the radio "/usr/share/support/wfserverd start|stop" is played here.
+// With Debian's wfview installed and a settings file in place, the real
+// server runs: on a copy of the settings file whose serial port is the
+// system root's "/dev/ttyVirtual0", logging to var/log/wfserver.log, its
+// pid in the pid file the application watches. Otherwise only the pid file
+// stands for the server.
+
+const char *const kWfserverBinary = "/usr/bin/wfserver";
+const char *const kWfserverPidFile = "/var/run/wfserver.pid";
+// Start and stop come from the command dialog's worker thread and from
+// "reboot": one at a time.
+QMutex g_wfserverMutex;
+
+// A process that exists and has not ended (a zombie has ended).
+bool processAlive(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const int close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size())
+        return false;
+    const char state = line.at(close + 2);
+    return state != 'Z' && state != 'X';
+}
+
+// The pid in the pid file when it names a running wfserver, else 0. The
+// executable is checked, so a stale file never gets an unrelated host
+// process signalled.
+qint64 runningWfserver(const QString &pidFile)
+{
+    QFile f(pidFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    bool ok = false;
+    const qint64 pid = QString::fromLatin1(f.readLine(32)).trimmed().toLongLong(&ok);
+    if (!ok || pid <= 1 || !processAlive(pid))
+        return 0;
+    char exe[512];
+    const ssize_t n = ::readlink(QStringLiteral("/proc/%1/exe").arg(pid).toLocal8Bit().constData(), exe,
+                                 sizeof(exe) - 1);
+    if (n <= 0)
+        return 0;
+    exe[n] = 0;
+    const QString binary = QFileInfo(QString::fromLatin1(kWfserverBinary)).canonicalFilePath();
+    return !binary.isEmpty() && QString::fromLocal8Bit(exe) == binary ? pid : 0;
+}
+
+void writePidFile(const QString &pidFile, qint64 pid)
+{
+    QDir().mkpath(QFileInfo(pidFile).absolutePath());
+    QFile f(pidFile);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(QByteArray::number(pid) + "\n");
+}
+
+// The real server on a copy of the settings file; its pid, or 0 when it
+// could not be started.
+qint64 launchWfserver()
+{
+    const QString ini = path(QStringLiteral("/etc/zrradio/wfserver.ini"));
+    if (!QFileInfo(QString::fromLatin1(kWfserverBinary)).isExecutable() || !QFileInfo::exists(ini))
+        return 0;
+    const QString dir = path(QStringLiteral("/var/run/wfserver"));
+    QDir().mkpath(dir);
+    QDir().mkpath(path(QStringLiteral("/var/log")));
+    const QString copy = dir + QStringLiteral("/wfserver.ini");
+    QFile::remove(copy);
+    if (!QFile::copy(ini, copy)) {
+        qWarning() << "emulated wfserverd: can't copy" << ini;
+        return 0;
+    }
+    {
+        // The radio's serial ports are named as on the radio ("ttyVirtual0"
+        // or "/dev/ttyVirtual0"); the server off the radio opens the
+        // system root's.
+        QSettings settings(copy, QSettings::IniFormat);
+        const int radios = qBound(1, settings.value(QStringLiteral("Radios/size"), 1).toInt(), 16);
+        for (int i = 1; i <= radios; ++i) {
+            const QString key = QStringLiteral("Radios/%1/SerialPortRadio").arg(i);
+            QString port = settings.value(key).toString();
+            if (port.isEmpty())
+                continue;
+            if (!port.startsWith(QLatin1Char('/')))
+                port = QStringLiteral("/dev/") + port;
+            const QString mapped = emulatedTarget(port);
+            if (mapped.isEmpty())
+                return 0;
+            settings.setValue(key, mapped);
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            qWarning() << "emulated wfserverd: can't write" << copy;
+            return 0;
+        }
+    }
+    QProcess proc;
+    proc.setProgram(QString::fromLatin1(kWfserverBinary));
+    proc.setArguments({ QStringLiteral("-s"), copy, QStringLiteral("-l"),
+                        path(QStringLiteral("/var/log/wfserver.log")), QStringLiteral("-d") });
+    proc.setWorkingDirectory(dir);
+    proc.setStandardInputFile(QProcess::nullDevice());
+    proc.setStandardOutputFile(path(QStringLiteral("/var/log/wfserver.out")), QIODevice::Append);
+    proc.setStandardErrorFile(path(QStringLiteral("/var/log/wfserver.out")), QIODevice::Append);
+    qint64 pid = 0;
+    if (!proc.startDetached(&pid) || pid <= 0) {
+        qWarning() << "emulated wfserverd: can't start" << kWfserverBinary;
+        return 0;
+    }
+    return pid;
+}
+
+void stopWfserver(const QString &pidFile)
+{
+    const qint64 pid = runningWfserver(pidFile);
+    if (pid > 0) {
+        ::kill(pid_t(pid), SIGTERM);
+        // The server closes its ports and ends within about a second.
+        for (int i = 0; i < 250 && processAlive(pid); ++i)
+            usleep(20000);
+        if (processAlive(pid)) {
+            qWarning() << "emulated wfserverd: server did not stop, killed";
+            ::kill(pid_t(pid), SIGKILL);
+            for (int i = 0; i < 50 && processAlive(pid); ++i)
+                usleep(20000);
+        }
+    }
+    QFile::remove(pidFile);
+}
+
+void emulateWfserverd(const QString &action)
+{
+    QMutexLocker lock(&g_wfserverMutex);
+    const QString pidFile = path(QString::fromLatin1(kWfserverPidFile));
+    if (action == QLatin1String("stop") || action == QLatin1String("restart"))
+        stopWfserver(pidFile);
+    if (action == QLatin1String("start") || action == QLatin1String("restart")) {
+        if (runningWfserver(pidFile) > 0)
+            return; // already running: no second server on the same ports
+        qint64 pid = launchWfserver();
+        if (pid <= 0)
+            pid = qint64(getpid()) + 1; // no server here: the pid file alone
+        writePidFile(pidFile, pid);
     }
 }
 
@@ -161,21 +334,14 @@ void emulate(const QStringList &words)
     } else if (cmd == QLatin1String("rm")) {
         removeEmulated(args);
     } else if (cmd == QLatin1String("poweroff") || cmd == QLatin1String("reboot")) {
-        // The radio loses power here: leave at once, as the hardware would.
+        // The radio loses power here: leave at once, as the hardware would,
+        // and with it the services that ran beside the application.
         qWarning() << "emulated" << cmd << ": application ends";
+        emulateWfserverd(QStringLiteral("stop"));
         fflush(nullptr);
         _exit(0);
     } else if (cmd == QLatin1String("/usr/share/support/wfserverd")) {
-        const QString pidFile = path(QStringLiteral("/var/run/wfserver.pid"));
-        const QString action = args.value(0);
-        if (action == QLatin1String("start") || action == QLatin1String("restart")) {
-            QDir().mkpath(QFileInfo(pidFile).absolutePath());
-            QFile f(pidFile);
-            if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                f.write(QByteArray::number(qint64(getpid()) + 1) + "\n");
-        } else if (action == QLatin1String("stop")) {
-            QFile::remove(pidFile);
-        }
+        emulateWfserverd(args.value(0));
     }
     // Everything else (date, hwclock, sync, source, socat, ...) only leaves
     // its line in the command log.
