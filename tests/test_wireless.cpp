@@ -11,12 +11,19 @@
 #include "tests/wireless_support.h"
 
 #include "app/zsystem.h"
+#include "params/zparamadmin.h"
+#include "ui/zkeyboard.h"
+#include "wireless/dialogbluetoothsetting.h"
+#include "wireless/dialogwlansetting.h"
 #include "wireless/wifimanager.h"
 #include "wireless/zbluetooth.h"
 #include "wireless/zglibloop.h"
 #include "wireless/zwirelessservices.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QThread>
@@ -100,6 +107,61 @@ struct Pipe
     }
 };
 
+// The front panel's keys and knobs, as the input thread posts them.
+void sendKey(QWidget *w, QEvent::Type type, int key)
+{
+    QKeyEvent e(type, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+void tapKey(QWidget *w, int key)
+{
+    sendKey(w, QEvent::KeyPress, key);
+    sendKey(w, QEvent::KeyRelease, key);
+}
+// One step of a knob: the multi-function knob without modifier, the
+// tuning dial with Alt; negative is one step on (down the list).
+void turnKnob(QWidget *w, int delta, Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    QWheelEvent e(QPointF(0, 0), QPointF(0, 0), QPoint(), QPoint(0, delta), Qt::NoButton, mods, Qt::NoScrollPhase,
+                  false);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+// With ZR450_TEST_SHOTS naming a directory, a picture of the panel as the
+// operator sees it goes there.
+void shot(QWidget *w, const char *name)
+{
+    const QByteArray dir = qgetenv("ZR450_TEST_SHOTS");
+    // Widgets added to a shown panel appear with the next events.
+    QCoreApplication::processEvents();
+    if (!dir.isEmpty())
+        w->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+}
+
+// Stands in for the on-screen keyboard: types `text` into the target (or
+// cancels when it is null) and records what was asked for.
+struct TypedText
+{
+    QStringList texts;
+    QList<int> types;
+    QStringList seen; // the target's text when the keyboard opened
+    void install()
+    {
+        DialogWlanSetting::setTextEditor([this](QWidget *, QLineEdit *target, int type) {
+            types << type;
+            seen << target->text();
+            if (texts.isEmpty())
+                return int(QDialog::Rejected);
+            const QString t = texts.takeFirst();
+            if (t.isNull())
+                return int(QDialog::Rejected);
+            target->setText(t);
+            return int(QDialog::Accepted);
+        });
+    }
+    ~TypedText() { DialogWlanSetting::setTextEditor(nullptr); }
+};
+
 int commandLines(const QString &root, const QString &text)
 {
     const QString log = ztest::readText(root + QStringLiteral("/var/log/commands.log"));
@@ -115,6 +177,7 @@ class TestWireless : public QObject
     ztest::Sysroot m_root;
     ztest::WirelessServices m_services;
     NMClient *m_client = nullptr;
+    ZParamAdmin *m_store = nullptr;
 
     // A fresh scene and a client that has read it.
     bool freshScene()
@@ -148,10 +211,14 @@ private slots:
         // The application finds the root's bus by itself.
         QCOMPARE(zwireless::systemBusAddress(),
                  QStringLiteral("unix:path=") + m_root.path() + QStringLiteral("/run/dbus/system_bus_socket"));
+        QDir().mkpath(zsys::appDir());
+        m_store = new ZParamAdmin(nullptr);
     }
 
     void cleanupTestCase()
     {
+        delete m_store;
+        m_store = nullptr;
         if (m_client)
             g_object_unref(m_client);
         m_client = nullptr;
@@ -757,12 +824,254 @@ private slots:
         QTRY_COMPARE(bt.powerState(), 1);
     }
 
+    // ---------------------------------------------------------------- panels
+
+    void wlanPanelShowsNetworksAndTheConnection()
+    {
+        QVERIFY(freshScene());
+        DialogWlanSetting panel(nullptr, m_store, 0, 0, 800, 480, m_client);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        QCOMPARE(panel.titleLabel()->text(), QStringLiteral("WLAN SETTING"));
+        QCOMPARE(panel.networkList()->count(), 4);
+        QCOMPARE(panel.networks().at(0).ssid, QStringLiteral("ZR450-Shack"));
+        QCOMPARE(panel.selectedNetwork(), 0); // the connected one
+        const QString d = panel.detailText();
+        QVERIFY2(d.contains(QStringLiteral("STATE     CONNECTED 82%")), qPrintable(d));
+        QVERIFY(d.contains(QStringLiteral("IPV4      DHCP")));
+        QVERIFY(d.contains(QStringLiteral("ADDRESS   192.168.1.50")));
+        QVERIFY(d.contains(QStringLiteral("NETMASK   255.255.255.0")));
+        QVERIFY(d.contains(QStringLiteral("GATEWAY   192.168.1.1")));
+        QVERIFY(d.contains(QStringLiteral("DNS       192.168.1.1")));
+        QVERIFY(d.contains(QStringLiteral("AUTO      ON")));
+        QCOMPARE(panel.functionButton(0)->text(), QStringLiteral("DISCONNECT"));
+        QCOMPARE(panel.functionButton(3)->text(), QStringLiteral("AUTO ON"));
+        // The screen's size, and the list inside the client area.
+        QCOMPARE(panel.size(), QSize(800, 480));
+        QVERIFY(panel.userGeometry().contains(
+            QRect(panel.networkList()->mapTo(&panel, QPoint(0, 0)), panel.networkList()->size())));
+        shot(&panel, "wlan-networks");
+
+        // A network without a saved connection cannot be joined from here.
+        turnKnob(&panel, -1);
+        QCOMPARE(panel.selectedNetwork(), 1);
+        QCOMPARE(panel.networks().at(1).ssid, QStringLiteral("HamClub"));
+        QVERIFY(!panel.functionButton(0)->isEnabled());
+        tapKey(&panel, Qt::Key_Enter);
+        QCOMPARE(panel.statusText(), QStringLiteral("HamClub has no saved connection"));
+        // The knob stops at the ends of the list.
+        for (int i = 0; i < 6; ++i)
+            turnKnob(&panel, -1);
+        QCOMPARE(panel.selectedNetwork(), 3);
+        turnKnob(&panel, 9, Qt::AltModifier);
+        QCOMPARE(panel.selectedNetwork(), 0);
+
+        // Enter disconnects the connected network, and connects it again.
+        tapKey(&panel, Qt::Key_Enter);
+        QTRY_COMPARE(panel.statusText(), QStringLiteral("Disconnected from ZR450-Shack"));
+        QTRY_VERIFY(panel.detailText().contains(QStringLiteral("NOT CONNECTED")));
+        QTRY_COMPARE(panel.functionButton(0)->text(), QStringLiteral("CONNECT"));
+        shot(&panel, "wlan-disconnected");
+        tapKey(&panel, Qt::Key_F1);
+        QTRY_COMPARE(panel.statusText(), QStringLiteral("Connected to ZR450-Shack"));
+        QTRY_VERIFY(panel.detailText().contains(QStringLiteral("ADDRESS   192.168.1.50")));
+
+        // F4 switches autoconnect off in NetworkManager.
+        tapKey(&panel, Qt::Key_F4);
+        QTRY_COMPARE(panel.functionButton(3)->text(), QStringLiteral("AUTO OFF"));
+        QCOMPARE(shack().value("connection.autoconnect").toBool(), false);
+
+        // F5 closes it.
+        tapKey(&panel, Qt::Key_F5);
+        QVERIFY(!panel.isVisible());
+    }
+
+    void wlanPanelChangesThePassword()
+    {
+        QVERIFY(freshScene());
+        TypedText typed;
+        typed.install();
+        DialogWlanSetting panel(nullptr, m_store, 0, 0, 800, 480, m_client);
+        panel.show();
+        typed.texts << QString(); // cancelled first
+        tapKey(&panel, Qt::Key_F2);
+        QCOMPARE(typed.types, QList<int>{ZKeyboard::Text});
+        QCOMPARE(panel.statusText(), QStringLiteral("Password unchanged"));
+        QCOMPARE(commits(), 0);
+        typed.texts << QStringLiteral("QRZ de ZR450, 73!");
+        tapKey(&panel, Qt::Key_F2);
+        QCOMPARE(panel.pendingOperations(), 1);
+        QTRY_COMPARE(panel.statusText(), QStringLiteral("Password of ZR450-Shack saved"));
+        QCOMPARE(shack().value("802-11-wireless-security.psk").toString(), QStringLiteral("QRZ de ZR450, 73!"));
+        // One NetworkManager refuses is said so.
+        typed.texts << QStringLiteral("short");
+        tapKey(&panel, Qt::Key_F2);
+        QTRY_VERIFY(panel.statusText().startsWith(QStringLiteral("Failed: Invalid password")));
+        QCOMPARE(panel.pendingOperations(), 0);
+    }
+
+    void wlanPanelPasswordWithTheOnScreenKeyboard()
+    {
+        QVERIFY(freshScene());
+        DialogWlanSetting::setTextEditor(nullptr); // the real keyboard
+        DialogWlanSetting panel(nullptr, m_store, 0, 0, 800, 480, m_client);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        bool typed = false;
+        QTimer::singleShot(0, this, [&typed]() {
+            auto *kb = qobject_cast<ZKeyboard *>(QApplication::activeModalWidget());
+            if (!kb)
+                return;
+            shot(kb, "wlan-keyboard");
+            for (const QChar c : QStringLiteral("qrz73zr450")) {
+                const int i = kb->keyIndexOf(c);
+                if (i < 0)
+                    return;
+                kb->keyButton(i)->click();
+            }
+            typed = true;
+            tapKey(kb, Qt::Key_F4); // OK
+        });
+        tapKey(&panel, Qt::Key_F2);
+        QVERIFY(typed);
+        QTRY_COMPARE(panel.statusText(), QStringLiteral("Password of ZR450-Shack saved"));
+        QCOMPARE(shack().value("802-11-wireless-security.psk").toString(), QStringLiteral("qrz73zr450"));
+    }
+
+    void wlanPanelSetsStaticAddressThenDhcp()
+    {
+        QVERIFY(freshScene());
+        TypedText typed;
+        typed.install();
+        DialogWlanSetting panel(nullptr, m_store, 0, 0, 800, 480, m_client);
+        panel.show();
+        tapKey(&panel, Qt::Key_F3);
+        QCOMPARE(panel.page(), int(DialogWlanSetting::Ipv4Form));
+        QCOMPARE(panel.functionButton(3)->text(), QStringLiteral("APPLY"));
+        // Filled in with what the connection has now.
+        QVERIFY(panel.formDhcp());
+        QCOMPARE(panel.field(0)->text(), QStringLiteral("192.168.1.50"));
+        QCOMPARE(panel.field(1)->text(), QStringLiteral("192.168.1.1"));
+        QCOMPARE(panel.field(2)->text(), QStringLiteral("192.168.1.1"));
+        QVERIFY(!panel.field(0)->isEnabled()); // DHCP brings the address
+        QCOMPARE(panel.selectedField(), 0);
+        turnKnob(&panel, -1, Qt::AltModifier); // the dial switches the mode
+        QVERIFY(!panel.formDhcp());
+        QVERIFY(panel.field(0)->isEnabled());
+        turnKnob(&panel, -1); // address
+        typed.texts << QStringLiteral("10.9.8.7");
+        tapKey(&panel, Qt::Key_Enter);
+        QCOMPARE(typed.types.last(), int(ZKeyboard::Numeric));
+        QCOMPARE(typed.seen.last(), QStringLiteral("192.168.1.50"));
+        turnKnob(&panel, -1); // prefix: 24 - 2 = 22
+        QCOMPARE(panel.selectedField(), 2);
+        turnKnob(&panel, 1, Qt::AltModifier);
+        turnKnob(&panel, 1, Qt::AltModifier);
+        QCOMPARE(panel.formPrefix(), 22);
+        turnKnob(&panel, -1); // gateway
+        typed.texts << QStringLiteral("10.9.8.1");
+        tapKey(&panel, Qt::Key_F1);
+        turnKnob(&panel, -1); // DNS 1
+        typed.texts << QStringLiteral("9.9.9.9");
+        tapKey(&panel, Qt::Key_Enter);
+        shot(&panel, "wlan-ipv4-form");
+        tapKey(&panel, Qt::Key_F4);
+        QCOMPARE(panel.page(), int(DialogWlanSetting::Networks));
+        // Saved, then brought up again so that it takes effect.
+        QTRY_COMPARE(panel.statusText(), QStringLiteral("IPv4 of ZR450-Shack saved and applied"));
+        QVariantMap s = shack();
+        QCOMPARE(s.value("ipv4.method").toString(), QStringLiteral("manual"));
+        QCOMPARE(s.value("ipv4.address-data").toString(), QStringLiteral("10.9.8.7/22"));
+        QCOMPARE(s.value("ipv4.gateway").toString(), QStringLiteral("10.9.8.1"));
+        QCOMPARE(s.value("ipv4.dns-data").toString(), QStringLiteral("9.9.9.9"));
+        QTRY_VERIFY(panel.detailText().contains(QStringLiteral("ADDRESS   10.9.8.7")));
+        QVERIFY(panel.detailText().contains(QStringLiteral("IPV4      STATIC")));
+        QVERIFY(panel.detailText().contains(QStringLiteral("NETMASK   255.255.252.0")));
+
+        // A wrong address is refused and the form stays for correction.
+        tapKey(&panel, Qt::Key_F3);
+        QVERIFY(!panel.formDhcp());
+        turnKnob(&panel, -1);
+        typed.texts << QStringLiteral("10.9.8.300");
+        tapKey(&panel, Qt::Key_Enter);
+        tapKey(&panel, Qt::Key_F4);
+        QCOMPARE(panel.statusText(), QStringLiteral("Failed: Invalid IPv4 address"));
+        QCOMPARE(panel.page(), int(DialogWlanSetting::Ipv4Form));
+        // Back to DHCP: F2 switches the mode.
+        tapKey(&panel, Qt::Key_F2);
+        QVERIFY(panel.formDhcp());
+        tapKey(&panel, Qt::Key_F4);
+        QTRY_COMPARE(panel.statusText(), QStringLiteral("IPv4 of ZR450-Shack saved and applied"));
+        s = shack();
+        QCOMPARE(s.value("ipv4.method").toString(), QStringLiteral("auto"));
+        QVERIFY(s.value("ipv4.gateway").toString().isEmpty());
+        QTRY_VERIFY(panel.detailText().contains(QStringLiteral("IPV4      DHCP")));
+        // F5 leaves the form without changes.
+        tapKey(&panel, Qt::Key_F3);
+        tapKey(&panel, Qt::Key_F5);
+        QCOMPARE(panel.page(), int(DialogWlanSetting::Networks));
+        QVERIFY(panel.isVisible());
+    }
+
+    void wlanPanelWithoutNetworkManager()
+    {
+        // The test's own root again once the other one has gone.
+        ztest::AtExit back([this]() { ztest::setSysroot(m_root.path()); });
+        ztest::Sysroot other;
+        DialogWlanSetting panel(nullptr, m_store, 0, 0, 800, 480);
+        panel.show();
+        QCOMPARE(panel.statusText(), QStringLiteral("NetworkManager is not available"));
+        QCOMPARE(panel.networkList()->count(), 0);
+        QVERIFY(panel.detailText().contains(QStringLiteral("NOT CONNECTED")));
+        tapKey(&panel, Qt::Key_Enter);
+        tapKey(&panel, Qt::Key_F2);
+        tapKey(&panel, Qt::Key_F3);
+        QCOMPARE(panel.page(), int(DialogWlanSetting::Networks));
+    }
+
+    void bluetoothPanelPowerAndDevices()
+    {
+        QVERIFY(m_services.restart());
+        m_store->setParamItem(QStringLiteral("wparam"), QStringLiteral("bten"), 1);
+        DialogBluetoothSetting panel(nullptr, m_store, 0, 0, 800, 480);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        QCOMPARE(panel.titleLabel()->text(), QStringLiteral("BLUETOOTH SETTING"));
+        QTRY_COMPARE(panel.deviceList()->count(), 2);
+        QTRY_COMPARE(panel.powerText(), QStringLiteral("POWER  ON"));
+        QCOMPARE(panel.devices().at(1).name, QStringLiteral("Shack-PC"));
+        QVERIFY(panel.devices().at(1).connected);
+        QCOMPARE(panel.functionButton(0)->text(), QStringLiteral("POWER OFF"));
+        shot(&panel, "bluetooth");
+
+        // Enter on the connected device disconnects it.
+        turnKnob(&panel, -1);
+        QCOMPARE(panel.selectedDevice(), 1);
+        QCOMPARE(panel.functionButton(1)->text(), QStringLiteral("DISCONNECT"));
+        tapKey(&panel, Qt::Key_Enter);
+        QTRY_VERIFY(!panel.devices().at(1).connected);
+        QTRY_COMPARE(panel.functionButton(1)->text(), QStringLiteral("CONNECT"));
+        tapKey(&panel, Qt::Key_F2);
+        QTRY_VERIFY(panel.devices().at(1).connected);
+
+        // F1: power off, in the item and in BlueZ; and on again.
+        tapKey(&panel, Qt::Key_F1);
+        QCOMPARE(m_store->paramItem(QStringLiteral("wparam"), QStringLiteral("bten")).value.toInt(), 0);
+        QTRY_COMPARE(panel.powerText(), QStringLiteral("POWER  OFF"));
+        QVERIFY(!panel.functionButton(1)->isEnabled());
+        tapKey(&panel, Qt::Key_F1);
+        QCOMPARE(m_store->paramItem(QStringLiteral("wparam"), QStringLiteral("bten")).value.toInt(), 1);
+        QTRY_COMPARE(panel.powerText(), QStringLiteral("POWER  ON"));
+        tapKey(&panel, Qt::Key_F5);
+        QVERIFY(!panel.isVisible());
+    }
+
     void withoutServicesNothingIsThere()
     {
         // A system root without a bus: nothing found, nothing on the host.
-        ztest::Sysroot other;
-        ztest::setSysroot(other.path());
+        // The test's own root again once the other one has gone.
         ztest::AtExit back([this]() { ztest::setSysroot(m_root.path()); });
+        ztest::Sysroot other;
         QVERIFY(WiFiManager::createClient() == nullptr);
         ZBluetooth bt;
         QVERIFY(!bt.isReady());
