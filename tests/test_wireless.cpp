@@ -652,17 +652,17 @@ private slots:
         enables.update(1, 1); // the first tick sends both
         QCOMPARE(commandLines(m_root.path(), on), on0 + 1);
         QCOMPARE(commandLines(m_root.path(), btOn), bt0 + 1);
-        QVERIFY(sim.command("status").endsWith(QLatin1String(" wifi=1 bt=1")));
+        QTRY_VERIFY(sim.command("status").endsWith(QLatin1String(" wifi=1 bt=1")));
         enables.update(1, 1); // unchanged: nothing
         enables.update(0, 1);
         enables.update(0, 1);
         QCOMPARE(commandLines(m_root.path(), off), off0 + 1);
-        QVERIFY(sim.command("status").endsWith(QLatin1String(" wifi=0 bt=1")));
+        QTRY_VERIFY(sim.command("status").endsWith(QLatin1String(" wifi=0 bt=1")));
         enables.update(1, 1);
         QCOMPARE(commandLines(m_root.path(), on), on0 + 2);
         QCOMPARE(commandLines(m_root.path(), off), off0 + 1);
         QCOMPARE(commandLines(m_root.path(), btOn), bt0 + 1);
-        QVERIFY(sim.command("status").endsWith(QLatin1String(" wifi=1 bt=1")));
+        QTRY_VERIFY(sim.command("status").endsWith(QLatin1String(" wifi=1 bt=1")));
         // The line as it would run on the radio.
         QVERIFY(ztest::readText(m_root.path() + "/var/log/commands.log")
                     .contains(QStringLiteral("echo '") + on + QStringLiteral("' | socat - UNIX-CONNECT:/tmp/wlmng.sock\n")));
