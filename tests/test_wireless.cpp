@@ -381,6 +381,43 @@ private slots:
         QCOMPARE(ztest::mockCallCount(kNm, "/org/freedesktop/NetworkManager", "ActivateConnection"), 0);
     }
 
+    void passwordOfAnOpenNetworkIsRefused()
+    {
+        QVERIFY(freshScene());
+        // A saved connection without security, as NetworkManager would add
+        // it for an open network.
+        const char *uuid = "5b1e0c2d-7a6f-4e3b-9c8d-0a1b2c3d4e5f";
+        GVariantBuilder con, wifi, all;
+        g_variant_builder_init(&con, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&con, "{sv}", "id", g_variant_new_string("Guest-Open"));
+        g_variant_builder_add(&con, "{sv}", "uuid", g_variant_new_string(uuid));
+        g_variant_builder_add(&con, "{sv}", "type", g_variant_new_string("802-11-wireless"));
+        g_variant_builder_init(&wifi, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&wifi, "{sv}", "ssid", g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "Guest-Open", 10, 1));
+        g_variant_builder_init(&all, G_VARIANT_TYPE("a{sa{sv}}"));
+        g_variant_builder_add(&all, "{sa{sv}}", "connection", &con);
+        g_variant_builder_add(&all, "{sa{sv}}", "802-11-wireless", &wifi);
+        GVariant *r = ztest::busCall(kNm, "/org/freedesktop/NetworkManager/Settings",
+                                     "org.freedesktop.NetworkManager.Settings", "AddConnection",
+                                     g_variant_new("(a{sa{sv}})", &all));
+        QVERIFY(r);
+        g_variant_unref(r);
+        QTRY_VERIFY(WiFiManager::findConnectionByUuid(m_client, QString::fromLatin1(uuid)));
+        QCOMPARE(WiFiManager::findUuidBySsid(m_client, QStringLiteral("Guest-Open")), QString::fromLatin1(uuid));
+
+        Outcome o;
+        WiFiManager::updateWifiPassword(m_client, QString::fromLatin1(uuid), QStringLiteral("password123"), o.ctx());
+        QCOMPARE(o.failures, 1);
+        QCOMPARE(QString::fromStdString(o.message), QStringLiteral("No wireless security setting in connection"));
+        QVERIFY(ztest::logContains(QStringLiteral("No wireless security setting in connection")));
+        // An unknown one is logged with its UUID as well as reported.
+        Outcome unknown;
+        WiFiManager::updateWifiPassword(m_client, QStringLiteral("0000-gone"), QStringLiteral("password123"),
+                                        unknown.ctx());
+        QCOMPARE(QString::fromStdString(unknown.message), QStringLiteral("Connection not found"));
+        QVERIFY(ztest::logContains(QStringLiteral("Connection not found: \"0000-gone\"")));
+    }
+
     void blankDnsEntriesCommitNothingAndLeaveTheServers()
     {
         QVERIFY(freshScene());
