@@ -818,30 +818,35 @@ private slots:
         zwireless::updateBluetoothIndicator(&button, &bt);
         QVERIFY(button.isVisible());
 
-        // Power off: no link counts any more.
+        // Power off: no link counts any more. Every request ends with its
+        // answer, in the order asked.
         QSignalSpy changed(&bt, &ZBluetooth::sig_changed);
+        QSignalSpy done(&bt, &ZBluetooth::sig_operationFinished);
         QCOMPARE(bt.setPowerState(0), 0);
+        QTRY_COMPARE(done.count(), 1);
+        QVERIFY(done.at(0).at(1).toBool());
         QTRY_COMPARE(bt.powerState(), 0);
         QVERIFY(!bt.hasBluetoothConnected());
         zwireless::updateBluetoothIndicator(&button, &bt);
         QVERIFY(!button.isVisible());
         QVERIFY(changed.count() > 0);
         QCOMPARE(bt.setPowerState(1), 0);
+        QTRY_COMPARE(done.count(), 2);
         QTRY_COMPARE(bt.powerState(), 1);
 
         // A device disconnected and connected again.
-        QSignalSpy done(&bt, &ZBluetooth::sig_operationFinished);
         QCOMPARE(bt.disconnectDevice(devs.at(1).path), 0);
-        QTRY_COMPARE(done.count(), 1);
-        QVERIFY(done.at(0).at(1).toBool());
+        QTRY_COMPARE(done.count(), 3);
+        QVERIFY(done.at(2).at(1).toBool());
+        QCOMPARE(done.at(2).at(0).toString(), devs.at(1).path);
         QTRY_VERIFY(!bt.hasBluetoothConnected());
         QCOMPARE(bt.connectDevice(devs.at(1).path), 0);
-        QTRY_COMPARE(done.count(), 2);
+        QTRY_COMPARE(done.count(), 4);
         QTRY_VERIFY(bt.hasBluetoothConnected());
         // Disconnecting what is not connected: refused, and said so.
         QCOMPARE(bt.disconnectDevice(devs.at(0).path), 0);
-        QTRY_COMPARE(done.count(), 3);
-        QVERIFY(!done.at(2).at(1).toBool());
+        QTRY_COMPARE(done.count(), 5);
+        QVERIFY(!done.at(4).at(1).toBool());
         QCOMPARE(bt.connectDevice(QStringLiteral("/org/bluez/hci0/dev_00_00_00_00_00_00")), -19);
     }
 
