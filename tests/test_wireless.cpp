@@ -182,10 +182,8 @@ class TestWireless : public QObject
     // A fresh scene and a client that has read it.
     bool freshScene()
     {
-        if (m_client) {
-            g_object_unref(m_client);
-            m_client = nullptr;
-        }
+        WiFiManager::releaseClient(m_client);
+        m_client = nullptr;
         if (!m_services.restart())
             return false;
         m_client = WiFiManager::createClient();

@@ -179,6 +179,12 @@ NMClient *WiFiManager::createClient()
     return client;
 }
 
+void WiFiManager::releaseClient(NMClient *client)
+{
+    if (client)
+        g_object_unref(client);
+}
+
 QString WiFiManager::getMacAddress(NMClient *client)
 {
     if (!client)

@@ -70,8 +70,10 @@ class WiFiManager
 public:
     // NetworkManager's client on the shared system bus (zglibloop.h), with
     // the GLib main context driven on the GUI thread; null when the bus or
-    // NetworkManager's client cannot be had. Release with g_object_unref.
+    // NetworkManager's client cannot be had. Release with releaseClient
+    // (g_object_unref).
     static NMClient *createClient();
+    static void releaseClient(NMClient *client);
 
     static QString getMacAddress(NMClient *client);
     static QString getConnectedSSID(NMClient *client);
