@@ -12,9 +12,15 @@
 #include <QDebug>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace zsys {
@@ -347,6 +353,67 @@ void emulate(const QStringList &words)
     // its line in the command log.
 }
 
+// "echo '<text>' | socat - UNIX-CONNECT:/path" (the wireless daemon's
+// command line): the text and echo's newline go to the Unix socket at that
+// path under the system root, as the pipe would deliver them; then, like
+// socat, it waits half a second at most for the other side to finish.
+// False when the line has another form. A socket that nobody serves fails
+// silently, as socat's exit status is not looked at either.
+bool emulateSocketPipe(const QString &command)
+{
+    static const QString kSocat = QStringLiteral("| socat - UNIX-CONNECT:");
+    const int bar = command.lastIndexOf(kSocat);
+    if (bar < 0)
+        return false;
+    const QString target = command.mid(bar + kSocat.size()).trimmed();
+    const QList<QStringList> left = splitCommandLine(command.left(bar));
+    if (left.size() != 1 || left.first().value(0) != QLatin1String("echo") || target.contains(QLatin1Char(' ')))
+        return false;
+    QStringList words = left.first().mid(1);
+    bool newline = true;
+    if (!words.isEmpty() && words.first() == QLatin1String("-n")) {
+        newline = false;
+        words.removeFirst();
+    }
+    const QByteArray payload = (words.join(QLatin1Char(' ')) + (newline ? QStringLiteral("\n") : QString())).toUtf8();
+
+    const QByteArray sock = QFile::encodeName(emulatedTarget(target));
+    sockaddr_un addr = {};
+    if (sock.isEmpty() || size_t(sock.size()) >= sizeof addr.sun_path)
+        return true;
+    addr.sun_family = AF_UNIX;
+    memcpy(addr.sun_path, sock.constData(), size_t(sock.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return true;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        for (qint64 sent = 0; sent < payload.size();) {
+            const ssize_t n = send(fd, payload.constData() + sent, size_t(payload.size() - sent), MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        shutdown(fd, SHUT_WR);
+        timespec start;
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        for (;;) {
+            timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const long remaining = 500 - long((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000);
+            pollfd p = {fd, POLLIN, 0};
+            if (remaining <= 0 || poll(&p, 1, int(remaining)) <= 0)
+                break;
+            char buf[256];
+            if (read(fd, buf, sizeof buf) <= 0)
+                break;
+        }
+    }
+    close(fd);
+    return true;
+}
+
 } // namespace
 
 void reload()
@@ -411,8 +478,9 @@ int run(const QString &command)
         endsProcess |= words.value(0) == QLatin1String("poweroff") || words.value(0) == QLatin1String("reboot");
     if (endsProcess)
         logCommand(root, command);
-    for (const QStringList &words : cmds)
-        emulate(words);
+    if (!emulateSocketPipe(command))
+        for (const QStringList &words : cmds)
+            emulate(words);
     if (!endsProcess)
         logCommand(root, command);
     return 0;

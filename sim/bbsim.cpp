@@ -6,6 +6,7 @@
 #include "sim/bbi2c.h"
 #include "sim/bbinput.h"
 #include "sim/bbuart.h"
+#include "sim/bbwireless.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -99,6 +100,9 @@ bool BbSim::start()
     m_input = new BbInput(m_board.get(), this);
     if (!m_input->start(m_root))
         return false;
+    m_wireless = new BbWireless(this);
+    if (!m_wireless->start(m_root))
+        return false;
     // The power-off bit: the board switches the radio off, the simulator
     // ends (a moment later, so the bus write that set it is answered).
     m_board->setPowerOffHandler([this]() {
@@ -167,7 +171,7 @@ QString BbSim::command(const QString &line)
 }
 
 // "ok", the 56 register words as last written over I2C, then the
-// transmitting and tuner-busy states.
+// transmitting and tuner-busy states and the wireless daemon's enables.
 QString BbSim::cmdStatus(const QStringList &args)
 {
     if (!args.isEmpty())
@@ -177,5 +181,7 @@ QString BbSim::cmdStatus(const QStringList &args)
         out += QStringLiteral(" %1").arg(v, 8, 16, QLatin1Char('0'));
     const BbTxState tx = m_board->txState();
     out += QStringLiteral(" tx=%1 atu=%2").arg(tx.tx ? 1 : 0).arg(tx.tuning ? 1 : 0);
+    if (m_wireless)
+        out += m_wireless->statusText();
     return out;
 }

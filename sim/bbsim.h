@@ -13,6 +13,7 @@ class BbCiv;
 class BbI2c;
 class BbInput;
 class BbUart;
+class BbWireless;
 class QLocalServer;
 class QLocalSocket;
 
@@ -64,6 +65,7 @@ private:
     BbI2c *m_i2c = nullptr;
     BbInput *m_input = nullptr;
     QLocalServer *m_control = nullptr;
+    BbWireless *m_wireless = nullptr; // the wireless-manager daemon (bbwireless.h)
 };
 
 #endif

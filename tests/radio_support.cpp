@@ -159,7 +159,8 @@ void RecordingBus::run()
 bool Sim::status(uint32_t *words, int *tx, int *atu)
 {
     const QStringList f = command("status").split(QLatin1Char(' '));
-    if (f.size() != 1 + ZRADIO_REG_WORDS + 2 || f[0] != QLatin1String("ok"))
+    // The wireless daemon's wifi= and bt= follow atu=.
+    if (f.size() < 1 + ZRADIO_REG_WORDS + 2 || f[0] != QLatin1String("ok"))
         return false;
     for (int i = 0; i < ZRADIO_REG_WORDS; ++i)
         words[i] = f[1 + i].toUInt(nullptr, 16);

@@ -844,8 +844,8 @@ void TestModemHost::simulatorEndToEnd()
             zradio_update_params();             // its update timer
             QThread::msleep(50);
             const QString st = simCommand(root.path(), "status");
-            keyed = keyed || st.endsWith(QLatin1String("tx=1 atu=0"));
-            released = keyed && !m.transmitFlag() && st.endsWith(QLatin1String("tx=0 atu=0"));
+            keyed = keyed || st.contains(QLatin1String(" tx=1 atu=0"));
+            released = keyed && !m.transmitFlag() && st.contains(QLatin1String(" tx=0 atu=0"));
         }
         QVERIFY(keyed);
         QVERIFY(released);

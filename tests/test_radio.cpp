@@ -657,13 +657,15 @@ private slots:
         QCOMPARE(zradio_write_remote_ram(4 * 14, &rxvol, 4), 0);
         const QString status = controlCommand(root.path(), "status");
         const QStringList f = status.split(' ');
-        QCOMPARE(f.size(), 1 + ZRADIO_REG_WORDS + 2);
+        QCOMPARE(f.size(), 1 + ZRADIO_REG_WORDS + 4);
         QCOMPARE(f[0], QString("ok"));
         QCOMPARE(f[2], QString("00d9be30"));
         QCOMPARE(f[15], QString("0000001e"));
         QCOMPARE(f[56], QString("00100001"));
         QCOMPARE(f[57], QString("tx=0"));
         QCOMPARE(f[58], QString("atu=0"));
+        QCOMPARE(f[59], QString("wifi=0"));
+        QCOMPARE(f[60], QString("bt=0"));
         QVERIFY(controlCommand(root.path(), "bogus 1 2").startsWith("error"));
 
         // The carrier at 14.2715 MHz sits 1500 Hz above the LO: right of the
