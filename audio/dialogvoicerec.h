@@ -27,7 +27,7 @@ class DialogVoiceRec : public ZPanel
     Q_OBJECT
 
 public:
-    static const int kMaxSeconds = 90;
+    static constexpr int kMaxSeconds = 90;
 
     DialogVoiceRec(QWidget *parent, ZParamAdmin *store, int x, int y, int w, int h);
     ~DialogVoiceRec() override;

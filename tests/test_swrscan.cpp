@@ -260,6 +260,17 @@ private slots:
         const QVector<Point> some = sweep(*s, st.get(), 40, [](int) { return 1.3f; });
         QCOMPARE(some.size(), 40);
         QVERIFY(st.freq() != 14150500);
+        // A new span in the middle of a pass: the columns forget the old
+        // range, and the next point is measured in the new one.
+        s->functionButton(2)->click();
+        QCOMPARE(s->hzPerColumn(), 5000);
+        for (float v : s->history())
+            QCOMPARE(v, 0.0f);
+        const QVector<Point> next = sweep(*s, st.get(), 1, [](int) { return 1.3f; });
+        QCOMPARE(next.size(), 1);
+        QCOMPARE(next[0].column, some.last().column + 4);
+        QCOMPARE(next[0].freq, s->frequencyAt(next[0].column));
+        QCOMPARE(next[0].ticks, DialogSwrScanner::kSettleTicks);
         s->functionButton(4)->click(); // EXIT
         QVERIFY(!s->isVisible());
         QVERIFY(!s->isSweeping());
@@ -270,7 +281,7 @@ private slots:
         QCOMPARE(st.freq(), 14150500);
         QCOMPARE(st.mode(), 2);
         QCOMPARE(st.power(), 8.0f);
-        QCOMPARE(st->paramItem(kWp, "swrs_span").value.toInt(), 1);
+        QCOMPARE(st->paramItem(kWp, "swrs_span").value.toInt(), 2);
         QCOMPARE(st->paramItem(kWp, "swrs_spd").value.toInt(), 1);
 
         // Stored indexes outside their tables come back in range; a panel

@@ -439,10 +439,16 @@ private slots:
             saveShot(&rec, "voicerec.png");
             rec.functionButton(2)->click();
             QTRY_VERIFY_WITH_TIMEOUT((shown.insert(rec.statusText()), rec.statusText() == "Stopped"), 10000);
-            // Below 2 s nothing was reported as recorded.
-            QVERIFY(shown.contains("Recorded 2 sec"));
-            QVERIFY(!shown.contains("Recorded 0 sec") && !shown.contains("Recorded 1 sec"));
+            // The recorded seconds were reported, none below 2 s.
             QVERIFY(shown.contains("Preparing..."));
+            int reported = 0;
+            for (const QString &t : qAsConst(shown)) {
+                if (!t.startsWith("Recorded "))
+                    continue;
+                reported++;
+                QVERIFY2(t.section(' ', 1, 1).toInt() >= 2, qPrintable(t));
+            }
+            QVERIFY(reported >= 2);
         }
         zradio_set_voice_recorde(0);
         QTRY_VERIFY_WITH_TIMEOUT(rig.status(w, &tx) && !(w[12] & BbMic::kControlBit), 5000);

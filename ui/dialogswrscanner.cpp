@@ -215,6 +215,15 @@ void DialogSwrScanner::slot_pushButtonClicked(bool)
         m_span = (m_span + 1) % kSpanCount;
         m_hzPerColumn = spanHz(m_span);
         m_labels = true;
+        // The columns now stand for other frequencies: what they remember
+        // is not theirs, and the point in progress is measured anew.
+        if (!m_history.isEmpty()) {
+            m_history.fill(0.0f);
+            m_state = 0;
+            m_wrap = true;
+            if (canMeasure(frequencyAt(m_column)))
+                tuneTo(frequencyAt(m_column));
+        }
     } else if (i == 3) {
         m_speed = (m_speed + 1) % kSpeedCount;
         setScanInc(1 << (m_speed + 1));
@@ -238,6 +247,7 @@ void DialogSwrScanner::slot_timerUpdate()
         // previous point (and after the wrap for the far end).
         if (++m_sinceTune < kSettleTicks)
             return;
+        m_received = false; // only an answer to this request counts
         emit sig_nextPoint();
         m_state = 1;
         return;

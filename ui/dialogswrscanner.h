@@ -32,15 +32,15 @@ class DialogSwrScanner : public ZPanel
     Q_OBJECT
 
 public:
-    static const int kLeftMargin = 20;
-    static const int kTopMargin = 0;
-    static const int kDivisions = 10;
-    static const int kPenWidth = 2;
-    static const int kPeriodMs = 25;
+    static constexpr int kLeftMargin = 20;
+    static constexpr int kTopMargin = 0;
+    static constexpr int kDivisions = 10;
+    static constexpr int kPenWidth = 2;
+    static constexpr int kPeriodMs = 25;
     // Ticks between tuning to a point and asking for its SWR: the register
     // push, a base-band frame and the window's next tick (150 ms).
-    static const int kSettleTicks = 6;
-    static const int kSweepMode = 6; // AM
+    static constexpr int kSettleTicks = 6;
+    static constexpr int kSweepMode = 6; // AM
     static constexpr float kSweepPower = 5.0f;
     static constexpr float kSmoothing = 0.7f;
 
