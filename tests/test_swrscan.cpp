@@ -238,6 +238,12 @@ private slots:
         QCOMPARE(st.mode(), DialogSwrScanner::kSweepMode);
         QCOMPARE(st.power(), 5.0f);
         QVERIFY(s->isSweeping());
+        // Nothing is drawn before the first request has its answer.
+        for (int t = 0; t < 4 * DialogSwrScanner::kSettleTicks; ++t)
+            s->slot_timerUpdate();
+        QCOMPARE(s->state(), 1);
+        QCOMPARE(s->column(), 0);
+        QCOMPARE(s->history()[0], 0.0f);
         QCOMPARE(s->functionButtonCount(), 5);
         QCOMPARE(s->functionButton(4)->text(), QStringLiteral("EXIT"));
 
@@ -370,7 +376,7 @@ private slots:
         int lastColumn = 0;
         bool wrapped = false;
         QTRY_VERIFY_WITH_TIMEOUT((wrapped = wrapped || s->column() < lastColumn, lastColumn = s->column(), wrapped),
-                                 150000);
+                                 240000);
         saveShot(s, "swrscan.png");
         const QVector<float> h = s->history();
         float low = 100.0f;

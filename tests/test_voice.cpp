@@ -18,6 +18,7 @@
 #include <QAudioProbe>
 #include <QAudioRecorder>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -395,6 +396,28 @@ private slots:
         QVERIFY(std::fabs(rec.level() - 0.396f) < 1e-3f);
         rec.slot_timeOut();
         QCOMPARE(rec.findChild<QProgressBar *>("meterLevel")->value(), 396);
+    }
+
+    // Closing the panel in the middle of a recording still leaves a whole
+    // WAV file: its header gives the length of the data behind it.
+    void closingWhileRecordingCompletesTheFile()
+    {
+        auto *rec = new DialogVoiceRec(nullptr, nullptr, 0, 0, 800, 480);
+        rec->setFileName("voice_msg05");
+        rec->preparePanel();
+        rec->show();
+        rec->functionButton(0)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(rec->recorderStatus(), QMediaRecorder::RecordingStatus, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(rec->filePath()).size() > 44 + 16000, 10000);
+        rec->functionButton(4)->click(); // EXIT
+        QVERIFY(!rec->isVisible());
+        const QString path = rec->filePath();
+        delete rec;
+        const QByteArray file = ztest::readFile(path);
+        zvoice_wav_header_t h;
+        QCOMPARE(zvoice_parse_header(file, &h), 0);
+        QCOMPARE(int(h.dataSize), file.size() - 44);
+        QCOMPARE(h.sampleRate, 16000u);
     }
 
     // The file name stays inside the voice folder.
