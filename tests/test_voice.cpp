@@ -24,7 +24,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QtEndian>
+#include <QDataStream>
 #include <QtTest>
 
 #include <cmath>
@@ -40,32 +40,30 @@ struct Wav {
     quint32 dataSize = 0;
 };
 
-void put16(QByteArray &b, int at, quint16 v)
-{
-    qToLittleEndian<quint16>(v, reinterpret_cast<uchar *>(b.data() + at));
-}
-
-void put32(QByteArray &b, int at, quint32 v)
-{
-    qToLittleEndian<quint32>(v, reinterpret_cast<uchar *>(b.data() + at));
-}
-
 QByteArray wavHeader(const Wav &w)
 {
-    QByteArray b(44, '\0');
-    b.replace(0, 4, w.id.leftJustified(4, '\0', true));
-    put32(b, 4, 36 + w.dataSize);
-    b.replace(8, 4, w.wave.leftJustified(4, '\0', true));
-    b.replace(12, 4, "fmt ");
-    put32(b, 16, 16);
-    put16(b, 20, 1);
-    put16(b, 22, w.channels);
-    put32(b, 24, w.rate);
-    put32(b, 28, w.byteRate);
-    put16(b, 32, quint16(2 * w.channels));
-    put16(b, 34, 16);
-    b.replace(36, 4, "data");
-    put32(b, 40, w.dataSize);
+    QByteArray b;
+    QDataStream d(&b, QIODevice::WriteOnly);
+    d.setByteOrder(QDataStream::LittleEndian);
+    d.writeRawData(w.id.leftJustified(4, '\0', true).constData(), 4);
+    d << quint32(36 + w.dataSize);
+    d.writeRawData(w.wave.leftJustified(4, '\0', true).constData(), 4);
+    d.writeRawData("fmt ", 4);
+    d << quint32(16) << quint16(1) << w.channels << w.rate << w.byteRate << quint16(2 * w.channels)
+      << quint16(16);
+    d.writeRawData("data", 4);
+    d << w.dataSize;
+    return b;
+}
+
+// Samples as 16-bit little-endian bytes.
+QByteArray samples16(const QVector<qint16> &v)
+{
+    QByteArray b;
+    QDataStream d(&b, QIODevice::WriteOnly);
+    d.setByteOrder(QDataStream::LittleEndian);
+    for (qint16 x : v)
+        d << x;
     return b;
 }
 
@@ -75,11 +73,10 @@ QByteArray toneMessage(double seconds, double hz, double level)
     const int n = int(seconds * 16000);
     Wav w;
     w.dataSize = quint32(2 * n);
-    QByteArray b = wavHeader(w);
-    b.resize(44 + 2 * n);
+    QVector<qint16> v(n);
     for (int i = 0; i < n; ++i)
-        put16(b, 44 + 2 * i, quint16(qint16(std::lround(level * 32767 * std::sin(2 * M_PI * hz * i / 16000.0)))));
-    return b;
+        v[i] = qint16(std::lround(level * 32767 * std::sin(2 * M_PI * hz * i / 16000.0)));
+    return wavHeader(w) + samples16(v);
 }
 
 struct ToneStats {
@@ -152,9 +149,9 @@ QAudioBuffer monoBuffer(qint16 peak)
     f.setChannelCount(1);
     f.setSampleType(QAudioFormat::SignedInt);
     f.setByteOrder(QAudioFormat::LittleEndian);
-    QByteArray data(2 * 160, '\0');
-    put16(data, 2 * 80, quint16(peak));
-    return QAudioBuffer(data, f);
+    QVector<qint16> v(160, 0);
+    v[80] = peak;
+    return QAudioBuffer(samples16(v), f);
 }
 
 void saveShot(QWidget *w, const QString &name)
