@@ -363,6 +363,7 @@ private slots:
         QCOMPARE(rec.statusText(), QStringLiteral("Recorded 2 sec"));
         QCOMPARE(rec.progressValue(), 2);
 
+        saveShot(&rec, "voicerec_idle.png");
         rec.functionButton(0)->click();
         QCOMPARE(rec.timeText(), QStringLiteral("01:30"));
         QCOMPARE(rec.progressValue(), 0);
