@@ -1,6 +1,7 @@
 #include "sim/bbaudio.h"
 
 #include "sim/bbboard.h"
+#include "sim/bbmic.h"
 #include "sim/bbstations.h"
 #include "sim/alsa/zsimaudio.h"
 
@@ -101,15 +102,20 @@ void BbAudio::stop()
 void BbAudio::rxLoop()
 {
     std::vector<float> buf(kAheadFrames);
+    BbMic mic;
     while (!m_stop) {
         const size_t queued = zsimaudio_capture_queued(m_peer);
         if (queued < kAheadFrames) {
             const size_t n = (kAheadFrames - queued + kChunk - 1) / kChunk * kChunk;
             buf.resize(n);
             const auto regs = m_board->registers();
-            const BbListen l = bbstations_listen(regs.data());
-            const bool muted = m_board->transmitting() || m_keyLevel.load() == 0;
-            m_stations->render(l, buf.data(), n, muted);
+            if (BbMic::selected(regs.data())) {
+                mic.render(buf.data(), n);
+            } else {
+                const BbListen l = bbstations_listen(regs.data());
+                const bool muted = m_board->transmitting() || m_keyLevel.load() == 0;
+                m_stations->render(l, buf.data(), n, muted);
+            }
             zsimaudio_write_capture_mono(m_peer, buf.data(), n);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

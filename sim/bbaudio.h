@@ -20,6 +20,8 @@ struct zsimaudio_t;
 //   $SYSROOT/run/mixcapture.sock is kept about 200 ms ahead with the audio
 //   of the stations (bbstations.h) that the front VFO's pass band covers,
 //   over a little noise; silence while the board transmits or the key is down.
+//   While the register block asks for the voice-recording source, the
+//   microphone's known signal instead (bbmic.h).
 // - Transmit audio: what the application plays on "mixplayback" is read and
 //   measured.
 // - Key line: $SYSROOT/dev/gpiochip0 is a FIFO that the Morse sender's
