@@ -606,7 +606,7 @@ void MainWidget::wheelEvent(QWheelEvent *event)
         return;
     }
     const QString key = m_store->mfkKey.value();
-    if (!key.isEmpty() && ui->labelMFK->isVisible())
+    if (!key.isEmpty() && !ui->labelMFK->isHidden())
         m_store->modifyParamItem(kW, key, -delta, -1, zrnamespace::ModifyByItem);
 }
 

@@ -77,6 +77,7 @@ public:
     // ---- What the screen is made of (for the owner, tests and tools) ----
     ZParamAdmin *paramAdmin() const { return m_store; }
     zradio_t *radio() const { return m_radio; }
+    CivDeviceAdmin *civAdmin() const { return m_civAdmin; }
     ZScopeGL *scope() const { return m_scope; }
     ZVFOFrequencyWidget *mainVfo() const { return m_mainVfo; }
     ZVFOFrequencyWidget *subVfo() const { return m_subVfo; }
@@ -89,6 +90,8 @@ public:
     XYPlot *xyPlot() const { return m_xyPlot; }
     QLineEdit *frequencyEntry() const { return m_freqEntry; }
     const disp_item_t &displayCache() const { return m_disp; }
+    QTimer *updateTimer() const { return m_updateTimer; }
+    QTimer *clockTimer() const { return m_rtcTimer; }
     // The panels the function keys opened, while they are open.
     QDialog *radioSettingPanel() const;
     QDialog *displaySettingsPanel() const;
@@ -110,6 +113,9 @@ public:
     // key has the focus; both empty when there is none.
     QString knobTable() const { return m_knobTable; }
     QString knobKey() const { return m_knobKey; }
+    // What the face of key i (0..4) shows: its label and its value line.
+    QString functionKeyTag(int i) const { return i >= 0 && i < 5 ? m_faceTag[i] : QString(); }
+    QString functionKeyValue(int i) const { return i >= 0 && i < 5 ? m_faceValue[i] : QString(); }
 
     // ---- Operating actions ----
     void switchVM();
@@ -260,6 +266,7 @@ private:
     void launchMessageText(int key) { editMessageText(key); }
     void launchVoiceMessage(int key) { recordVoiceMessage(key); }
     void placePanel(QDialog *panel);
+    void regainActivation();
 
     void buildScreen();
     void updateManufactureRecord();
@@ -324,11 +331,12 @@ private:
     int m_split = 0;
 
     // Meter smoothing.
-    float m_alphaP = 0.6f;
-    float m_alphaS = 0.9f;
-    float m_power = 0.0f;
-    float m_swr = 0.0f;
+    double m_alphaP = 0.6;
+    double m_alphaS = 0.9;
+    double m_power = 0.0;
+    double m_swr = 0.0;
     float m_level = -145.0f;
+    int m_shownAtuTuning = 0;
     QVector<float> m_trace;
     QVector<float> m_civTrace;
     QVector<float> m_audioBuf;
@@ -358,6 +366,8 @@ private:
     int m_prevGroup = 0;
     QString m_knobTable;
     QString m_knobKey;
+    QString m_faceTag[5];
+    QString m_faceValue[5];
 
     // Panels opened from the function keys.
     QPointer<ZRadioSetting> m_radioSetting;

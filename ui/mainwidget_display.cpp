@@ -238,6 +238,13 @@ void MainWidget::updateVfoItems(bool trxChanged)
     cmp(d.backPre, s->vfoBack(QStringLiteral("pre")).value.toInt(), false);
     if (freqChanged)
         frontFrequencyChanged();
+    // The end of a tuning run brings the split display back (and its
+    // start suspends it).
+    if (d.atuTuning != m_shownAtuTuning) {
+        m_shownAtuTuning = d.atuTuning;
+        m_scopeSettingsChanged = true;
+        redraw = true;
+    }
     // A stored, renamed or cleared channel changes the memory line.
     if (m_chUpdated) {
         m_chUpdated = false;
@@ -544,9 +551,9 @@ void MainWidget::slot_rtcUpdate()
         setStyleIfChanged(ui->pushButton_Charge, batteryStyle(cap));
         // 6. Low battery.
         const int left = zsupply_check_battery(&m_supply, cap, zradio_get_report_vbat(), zradio_comm_valid() != 0);
-        if (left >= 0) {
+        if (left >= 0)
             dispInfoLabel(QStringLiteral("LOW BATTERY, POWER DOWN IN %1S").arg(left));
-        } else if (left == -2) {
+        if (left == 0) {
             qCCritical(logSystem) << "Low battery power off";
             zradio_poweroff();
         }

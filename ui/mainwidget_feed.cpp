@@ -67,18 +67,19 @@ void MainWidget::feedSpectrumFrame(const float *mag, int count)
         // 3. Power, ALC and SWR.
         const float alc = zradio_get_report_alclevel();
         const float swrRaw = zradio_get_report_vswr();
-        m_power = m_alphaP * zradio_get_report_txpower() + (1.0f - m_alphaP) * m_power;
-        status = QString::asprintf("PWR:%.1fW\r\nALC:%-3d", double(m_power), int(alc));
-        m_sMeter->setValue(int(m_power * 100.0f / 10.0f));
-        m_swr = m_alphaS * (swrRaw * 0.1f) + (1.0f - m_alphaS) * m_swr;
-        m_swrMeter->setValue(int((m_swr - 1.0f) * 24.0f));
+        m_power = m_alphaP * double(zradio_get_report_txpower()) + (1.0 - m_alphaP) * m_power;
+        status = QString::asprintf("PWR:%.1fW\r\nALC:%-3d", m_power, int(alc));
+        m_sMeter->setValue(int(m_power * 100.0 / 10.0));
+        const double swr = double(swrRaw) * 0.1;
+        m_swr = m_alphaS * swr + (1.0 - m_alphaS) * m_swr;
+        m_swrMeter->setValue(int((m_swr - 1.0) * 24.0));
         m_store->signalLevel.store(0.0f);
-        m_store->fwdPower.store(m_power);
-        m_store->swr.store(swrRaw * 0.1f);
+        m_store->fwdPower.store(float(m_power));
+        m_store->swr.store(float(swr));
         m_store->alcLevel.store(alc);
         if (m_swrPostPending) {
             m_swrPostPending = false;
-            emit sig_postSwrValue(m_swr);
+            emit sig_postSwrValue(float(m_swr));
         }
     } else {
         // 4. Signal level.
@@ -90,7 +91,7 @@ void MainWidget::feedSpectrumFrame(const float *mag, int count)
         m_swrMeter->setValue(0);
         m_store->fwdPower.store(0.0f);
         m_store->alcLevel.store(0.0f);
-        m_power = 0.0f;
+        m_power = 0.0;
     }
 
     // 5. Panadapter and meters.

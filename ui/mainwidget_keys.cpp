@@ -112,7 +112,10 @@ int MainWidget::mfkIndex() const
 
 void MainWidget::slot_updateFunctionButtons(int fbidx, QString tag, QString param)
 {
-    QPushButton *b = getFunctionKey(fbidx >= 1 && fbidx <= 4 ? fbidx : 0);
+    const int k = fbidx >= 1 && fbidx <= 4 ? fbidx : 0;
+    QPushButton *b = getFunctionKey(k);
+    m_faceTag[k] = tag;
+    m_faceValue[k] = param;
     const int w = b->width();
     const int h = b->height();
     QPixmap pix(w, h);
@@ -306,6 +309,16 @@ void MainWidget::slot_panelDestroy(QObject *obj)
         m_radio->volChanged.store(0);
     }
     restoreFunctionKeys();
+    regainActivation();
+}
+
+// Front-panel events go to the active window: once a panel has gone the
+// operating screen takes them again (without a window manager nothing else
+// would make it active).
+void MainWidget::regainActivation()
+{
+    if (isVisible())
+        activateWindow();
 }
 
 void MainWidget::toggleRadioSetting(int page)
@@ -360,6 +373,7 @@ void MainWidget::openFilterSettings()
     panel->exec();
     panel->deleteLater();
     restoreFunctionKeys();
+    regainActivation();
 }
 
 void MainWidget::openSystemMenu()
@@ -370,6 +384,7 @@ void MainWidget::openSystemMenu()
     connect(menu, &QObject::destroyed, this, &MainWidget::slot_panelDestroy);
     menu->exec();
     menu->deleteLater();
+    regainActivation();
 }
 
 void MainWidget::openModemDialog()
@@ -384,6 +399,7 @@ void MainWidget::openModemDialog()
     modem->exec();
     modem->deleteLater();
     leaveModemLayout();
+    regainActivation();
 }
 
 void MainWidget::openSwrScanner()
@@ -395,6 +411,7 @@ void MainWidget::openSwrScanner()
         return;
     scanner->exec();
     scanner->deleteLater();
+    regainActivation();
 }
 
 void MainWidget::openVoiceCall()
@@ -407,6 +424,7 @@ void MainWidget::openVoiceCall()
         return;
     call->exec();
     call->deleteLater();
+    regainActivation();
 }
 
 void MainWidget::editMessageText(int index)
@@ -431,6 +449,7 @@ void MainWidget::recordVoiceMessage(int index)
     if (rec) {
         rec->exec();
         rec->deleteLater();
+        regainActivation();
     }
     zradio_set_voice_recorde(0);
 }

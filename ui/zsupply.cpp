@@ -43,8 +43,7 @@ int zsupply_check_battery(zsupply_t *z, int capacity, float vbat, bool linkValid
         z->shutdownCounter = 0;
         return -1;
     }
-    ++z->shutdownCounter;
-    if (z->shutdownCounter > 29)
-        return -2;
+    if (z->shutdownCounter < 30)
+        ++z->shutdownCounter;
     return 30 - z->shutdownCounter;
 }

@@ -30,8 +30,8 @@ struct zsupply_t {
 // otherwise.
 int zsupply_check_source(zsupply_t *z, bool reportedExt);
 
-// Low-battery step. Returns -1 while no countdown runs, the seconds left
-// (29 down to 0) during the countdown, or -2 when the radio is to power off.
+// Low-battery step. Returns -1 while no countdown runs, else the seconds
+// left (29 down to 0); at 0 the radio is to power off.
 int zsupply_check_battery(zsupply_t *z, int capacity, float vbat, bool linkValid);
 
 #endif
