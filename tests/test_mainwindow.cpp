@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScreen>
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSettings>
@@ -200,6 +201,17 @@ struct Screen {
             second();
     }
 };
+
+// With ZR450_UI_SHOTS naming a directory, the whole screen as the operator
+// sees it (panels included) is saved there, to look at.
+void shot(const char *name)
+{
+    const QString dir = qEnvironmentVariable("ZR450_UI_SHOTS");
+    if (dir.isEmpty() || !QGuiApplication::primaryScreen())
+        return;
+    QCoreApplication::processEvents();
+    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/" + QLatin1String(name) + ".png");
+}
 
 QByteArray hexBytes(const char *text)
 {
@@ -1420,6 +1432,7 @@ private slots:
                                                  .arg(s->vfoFront("freq").value.toInt())),
                                   5000);
         QTRY_VERIFY_WITH_TIMEOUT(std::fabs(s->signalLevel.load() + 70.0f) < 4.0f, 5000);
+        shot("receive");
 
         // CI-V 27 00: the trace's peak where the carrier is.
         {
@@ -1492,6 +1505,7 @@ private slots:
         const float swr = zradio_get_report_vswr() * 0.1f;
         QVERIFY(std::abs(w.swrMeter()->value() - int((swr - 1.0f) * 24.0f)) <= 2);
         QVERIFY(w.sMeter()->value() > 20);
+        shot("transmit");
         QTRY_COMPARE_WITH_TIMEOUT(w.sMeter()->tickLabels().first(), QStringLiteral("S"), 10000);
 
         // PTT from the computer: rigctl reads power and SWR.
@@ -1523,6 +1537,24 @@ private slots:
         QVERIFY(sim.command("key 193 100").startsWith("ok"));
         QTRY_COMPARE(w.groups().at(2).page, 1);
         QCOMPARE(w.functionKeyTag(0), QStringLiteral("<2>QSK TIME"));
+        // The audio area and the keyer group's page 2.
+        s->setParamItem(W, "audio_scope", 1);
+        const int tuned = s->vfoFront("freq").value.toInt();
+        s->setVfoFront("freq", 14070000); // three stations in the pass band
+        QTest::qWait(2500);
+        shot("audioarea");
+        s->setVfoFront("freq", tuned);
+        s->setParamItem(W, "audio_scope", 0);
+        // The memory line.
+        s->setParamItem(W, "chnum", 7);
+        w.saveVFO();
+        s->saveChItem(7, QStringLiteral("FT8 20M"));
+        w.switchVM();
+        QTRY_VERIFY(!w.memoryLabel()->isHidden());
+        QTest::qWait(300);
+        shot("memory");
+        w.switchVM();
+        QTRY_VERIFY(w.memoryLabel()->isHidden());
 
         // GEN, F1 opens the radio settings; its own F5 closes them; the
         // dial tunes the screen again afterwards.
@@ -1531,6 +1563,7 @@ private slots:
         QVERIFY(sim.command("key 204 100").startsWith("ok"));
         QTRY_VERIFY(w.radioSettingPanel());
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(w.radioSettingPanel()));
+        shot("radiosetting");
         QVERIFY(sim.command("key 211 100").startsWith("ok"));
         QTRY_VERIFY(!w.radioSettingPanel());
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&w));
@@ -1543,6 +1576,7 @@ private slots:
         QVERIFY(sim.command("battery 4 7.0").startsWith("ok"));
         QTRY_VERIFY_WITH_TIMEOUT(w.infoLabel()->text().startsWith(QLatin1String("LOW BATTERY, POWER DOWN IN ")),
                                  20000);
+        shot("lowbattery");
         QTRY_COMPARE_WITH_TIMEOUT(s->txPowerMax.load(), 5.0f, 10000);
         QVERIFY(sim.command("battery 50 7.8").startsWith("ok"));
         QTest::qWait(2500);
