@@ -6,6 +6,7 @@
 // project parsing without a warning.
 #include "tests/test_support.h"
 #include "app/zqrc.h"
+#include "ui/mainwidget.h"
 #include "ui/mfkgroup.h"
 #include "ui/xyplot.h"
 #include "ui/zbarmeter.h"
@@ -551,6 +552,10 @@ private slots:
             ZPanel::buttonStyle(true),
             ZPanel::buttonStyle(false),
             ZBarMeter::barStyle(0, 2, 3, 3, QStringLiteral("rgb(0,200,255)"), 3, 0),
+            MainWidget::infoLabelStyle(),
+            MainWidget::batteryStyle(10),
+            MainWidget::batteryStyle(50),
+            MainWidget::batteryStyle(90),
         };
         for (const QString &sheet : sheets) {
             ztest::clearLog();

@@ -303,6 +303,39 @@ private slots:
         QCOMPARE(sc.r->regs[14].load() & 0xFF, 23u);
     }
 
+    // Nothing changes, nothing is redrawn: ticks and clock seconds on a
+    // quiet radio restyle no widget and write no log line (each restyle
+    // parses a style sheet; a bad one writes a warning every time).
+    void quietTicksRestyleNothing()
+    {
+        Screen sc;
+        sc.tick(3);
+        sc.second(2);
+        struct Counter : QObject {
+            int changes = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                changes += e->type() == QEvent::StyleChange;
+                return false;
+            }
+        } counter;
+        const QList<QWidget *> all = sc.w->findChildren<QWidget *>();
+        for (QWidget *c : all)
+            c->installEventFilter(&counter);
+        ztest::clearLog();
+        for (int i = 0; i < 40; ++i) {
+            sc.tick();
+            if (i % 20 == 0)
+                sc.second();
+        }
+        QCOMPARE(counter.changes, 0);
+        QVERIFY2(ztest::logLines().isEmpty(), qPrintable(ztest::logLines().join('\n')));
+        // A change restyles what shows it: the tuning-step mark moves.
+        sc.set("ts", sc.item("ts") == 1 ? 2 : 1);
+        sc.tick();
+        QCOMPARE(counter.changes, 2);
+    }
+
     void manufacturingRecordCountsStarts()
     {
         const QString man = QStringLiteral("/etc/zrradio/man.conf");

@@ -509,6 +509,39 @@ private slots:
         QVERIFY(!vfo.separator(1)->isHidden());
     }
 
+    // Setting the mark where it already is touches no style sheet (each
+    // setStyleSheet re-parses and restyles the digit).
+    void readoutRestylesOnlyAMovedMark()
+    {
+        QWidget parent;
+        ZVFOFrequencyWidget vfo(&parent, 8);
+        vfo.setTuneStep(3);
+        vfo.redraw();
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        struct Counter : QObject {
+            int changes = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                changes += e->type() == QEvent::StyleChange;
+                return false;
+            }
+        } counter;
+        for (int i = 0; i < 8; ++i)
+            vfo.digitButton(i)->installEventFilter(&counter);
+        for (int i = 0; i < 10; ++i) {
+            vfo.setTuneStep(3);
+            vfo.redraw();
+        }
+        QCOMPARE(counter.changes, 0);
+        vfo.setTuneStep(2);
+        QCOMPARE(counter.changes, 2); // the old mark and the new one
+        vfo.setTuneStep(-1);
+        vfo.setTuneStep(-1);
+        QCOMPARE(counter.changes, 3);
+        QVERIFY(!inverted(vfo, 2));
+    }
+
     void readoutSurvivesItsParent()
     {
         // The main window deletes its children before the readouts.

@@ -150,6 +150,7 @@ public:
     // Style of the battery glyph for a capacity in percent.
     static QString batteryStyle(int capacity);
     static QChar batteryGlyph(int capacity);
+    static QString infoLabelStyle();
 
 signals:
     void sig_updateFilter();

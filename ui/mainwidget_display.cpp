@@ -67,6 +67,15 @@ QString MainWidget::batteryStyle(int capacity)
         .arg(QLatin1String(color));
 }
 
+// The info pop-up: light blue, translucent, rounded; its font inside the
+// rule (a declaration after the closing brace would not parse).
+QString MainWidget::infoLabelStyle()
+{
+    return QStringLiteral("QLabel{border:0px;border-radius:8px;padding:2px;background-color:rgba(0,190,255,180);"
+                          "qproperty-alignment:AlignCenter;color:white;"
+                          "font-family:Ubuntu Mono;font-size:20pt;font-weight:normal;}");
+}
+
 QChar MainWidget::batteryGlyph(int capacity)
 {
     if (capacity >= 80)
@@ -132,10 +141,7 @@ void MainWidget::buildScreen()
     // The info pop-up, centred over the screen when it shows.
     m_infoLabel = new QLabel(this);
     m_infoLabel->setObjectName(QStringLiteral("labelInfo"));
-    m_infoLabel->setStyleSheet(QStringLiteral(
-        "QLabel{border:0px;border-radius:8px;padding:2px;background-color:rgba(0,190,255,180);"
-        "qproperty-alignment:AlignCenter;color:white;"
-        "font-family:Ubuntu Mono;font-size:20pt;font-weight:normal;}"));
+    m_infoLabel->setStyleSheet(infoLabelStyle());
     m_infoLabel->hide();
 
     QFont knobFont(QStringLiteral("Bahnschrift"), 16);
