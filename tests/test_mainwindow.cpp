@@ -696,6 +696,15 @@ private slots:
         sc.s->setVfoFront("freq", 7040000);
         sc.tick();
         QCOMPARE(sc.r->regs[ZRADIO_WORD_ATU].load() & 0xFFFFFF, 0x010809u);
+        // Transmitting in split: the transmitting VFO's segment.
+        sc.s->setVfoFront("freq", 14200000);
+        sc.s->setVfoBack("freq", 7030000);
+        sc.set("sple", 1);
+        sc.tick();
+        QCOMPARE(sc.r->regs[ZRADIO_WORD_ATU].load() & 0xFFFFFF, 0u);
+        sc.s->trxState = 1;
+        sc.tick();
+        QCOMPARE(sc.r->regs[ZRADIO_WORD_ATU].load() & 0xFFFFFF, 0x010809u);
     }
 
     void memoryLineShowsTheChannel()

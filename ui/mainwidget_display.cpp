@@ -282,12 +282,13 @@ void MainWidget::showVfoMemoItems(disp_item_t &item)
         letter = letter ? 0 : 1;
     }
 
-    // 2. The tuner network stored for the front frequency's segment.
+    // 2. The tuner network stored for the segment of the frequency shown
+    // large (the transmitting one while transmitting in split).
     const int step = ZParamAdmin::atuSaveStep();
-    const int slot = step == 0 ? 0 : step == -1 ? -item.frontFreq : item.frontFreq / step;
+    const int slot = step == 0 ? 0 : step == -1 ? -frontFreq : frontFreq / step;
     if (slot != item.atuSlot) {
         item.atuSlot = slot;
-        const zrnamespace::zatu_network_t net = s->atuNetworkInfo(item.frontFreq);
+        const zrnamespace::zatu_network_t net = s->atuNetworkInfo(frontFreq);
         zradio_set_atu_network(&net);
     }
 
