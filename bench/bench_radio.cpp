@@ -12,6 +12,9 @@
 //   PushThreadAtRest      the push and input threads with nothing changing,
 //                         on a bus socket that answers every transfer: their
 //                         CPU time over wall time
+//   FirmwareUpgrade       a whole base-band firmware upgrade of 100 KB against
+//                         the simulator: its time, and the XMODEM transfer's
+//                         bytes per second against the line's 115200
 //   LinkThreadsAtRest     the radio at rest as under ./zr run: frames at the
 //                         line rate, five input FIFOs with their writers
 //                         open, a rebuild every 50 ms that changes nothing;
@@ -21,11 +24,15 @@
 #include "radio/zcrc.h"
 #include "radio/bbframe.h"
 #include "radio/zradio.h"
+#include "radio/xmodem.h"
 #include "app/zsystem.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QString>
 
 #include <poll.h>
@@ -421,4 +428,58 @@ static void LinkThreadsAtRest(benchmark::State &state)
 }
 BENCHMARK(LinkThreadsAtRest)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
-BENCHMARK_MAIN();
+static void FirmwareUpgrade(benchmark::State &state)
+{
+    for (auto _ : state) {
+        ztest::Sysroot root;
+        ztest::Sim sim;
+        if (!sim.start(root.path())) {
+            state.SkipWithError("simulator did not start");
+            return;
+        }
+        zradio_t *radio = zradio_create("/dev/i2c-0", 114);
+        for (int t = 0; t < 1000 && !zradio_comm_valid(); ++t)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::mt19937 rng(6);
+        QByteArray image(100 * 1024, 0);
+        for (char &c : image)
+            c = char(rng());
+        XMWorker worker;
+        QElapsedTimer clock;
+        qint64 first = -1, last = -1;
+        int result = 1;
+        QObject::connect(&worker, &XMWorker::sig_progressUpdate, [&](int p) {
+            if (first < 0)
+                first = clock.elapsed();
+            if (p == 100)
+                last = clock.elapsed();
+        });
+        QObject::connect(&worker, &XMWorker::sig_finished, [&](int r) { result = r; });
+        clock.start();
+        worker.slot_start(image);
+        const qint64 total = clock.elapsed();
+        zradio_destroy(radio);
+        if (result != 0 || first < 0 || last <= first) {
+            state.SkipWithError("upgrade failed");
+            return;
+        }
+        const double bytes = double((image.size() + XMODEM_BLOCK - 1) / XMODEM_BLOCK * XMODEM_BLOCK);
+        const double rate = bytes / (double(last - first) / 1000.0);
+        state.SetIterationTime(double(total) / 1000.0);
+        state.SetLabel(QString::asprintf("whole upgrade %.2f s; XMODEM %.0f bytes/s = %.0f %% of the line rate",
+                                         double(total) / 1000.0, rate, 100.0 * rate / 115200.0)
+                           .toStdString());
+    }
+}
+BENCHMARK(FirmwareUpgrade)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ztest::silenceLog();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    ztest::setSysroot(QString());
+    return 0;
+}
