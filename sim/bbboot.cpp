@@ -43,10 +43,12 @@ void BbBoot::begin(int64_t nowMs, Fault fault, int faultPacket)
     m_packets = 0;
     m_rx.clear();
     m_image.clear();
+    m_endReason = "";
 }
 
-void BbBoot::leave()
+void BbBoot::leave(const char *reason)
 {
+    m_endReason = reason;
     m_state = Done;
     m_rx.clear();
 }
@@ -57,7 +59,7 @@ void BbBoot::tick(int64_t now, std::vector<uint8_t> &out)
     case Announce:
         if (m_fault == Silent) {
             if (now - m_lastInput >= kIdleMs)
-                leave();
+                leave("silent, no input");
         } else if (m_fault == WrongAck) {
             while (m_sentWrong < kWrongBytes && now >= m_due) {
                 out.push_back('x');
@@ -65,19 +67,19 @@ void BbBoot::tick(int64_t now, std::vector<uint8_t> &out)
                 m_due += 100;
             }
             if (m_sentWrong >= kWrongBytes && now >= m_due + 1500)
-                leave();
+                leave("wrong bytes sent");
         } else {
             if (m_due > 0 && now >= m_due) {
                 out.push_back('A');
                 m_due = 0;
             }
             if (now - m_lastInput >= kIdleMs)
-                leave();
+                leave("no command");
         }
         break;
     case Commands:
         if (now - m_lastInput >= kIdleMs)
-            leave();
+            leave("no command after the erase");
         break;
     case Erasing:
         if (now >= m_due) {
@@ -95,7 +97,7 @@ void BbBoot::tick(int64_t now, std::vector<uint8_t> &out)
         if (!m_gotPacket) {
             if (now >= m_due) {
                 if (m_cRequests >= kMaxStartRequests) {
-                    leave();
+                    leave("no packet after the start requests");
                     break;
                 }
                 out.push_back('C');
@@ -103,7 +105,7 @@ void BbBoot::tick(int64_t now, std::vector<uint8_t> &out)
                 m_due = now + 1000;
             }
         } else if (now - m_lastInput >= kIdleMs) {
-            leave();
+            leave("no packet");
         }
         break;
     case Done:
@@ -145,9 +147,9 @@ void BbBoot::feed(const uint8_t *data, size_t len, int64_t now, std::vector<uint
                 } else if (b == kEot) {
                     out.push_back(kAck);
                     m_complete = true;
-                    leave();
+                    leave("image received");
                 } else if (b == kCan) {
-                    leave();
+                    leave("cancelled by the sender");
                 }
                 // Anything else between packets is line noise.
                 break;
@@ -173,7 +175,7 @@ void BbBoot::packet(std::vector<uint8_t> &out)
     const uint16_t crc = uint16_t(m_rx[3 + len] << 8 | m_rx[4 + len]);
     if (m_fault == CanAt && m_packets == m_faultPacket) {
         out.insert(out.end(), {kCan, kCan, kCan});
-        leave();
+        leave("cancelled (injected)");
         return;
     }
     const bool injectedNak = m_fault == NakAt && m_packets == m_faultPacket;

@@ -20,7 +20,7 @@
 //             acknowledged and the image stored
 //
 // It jumps to the application (normal frames) after EOT, after a CAN, or
-// after 3 s in which nothing arrived. Pure logic: the UART stand-in feeds
+// after 5 s in which nothing arrived. Pure logic: the UART stand-in feeds
 // it the received bytes and the time and sends what it returns.
 class BbBoot
 {
@@ -49,13 +49,16 @@ public:
     // The XMODEM CRC, computed bit by bit (independent of the radio's).
     static uint16_t crc16(const uint8_t *data, size_t len);
 
-    static const int kIdleMs = 3000;
+    // Why the session ended ("image stored", "no input for 5 s", ...).
+    const char *endReason() const { return m_endReason; }
+
+    static const int kIdleMs = 5000;
     static const int kEraseMs = 800;
 
 private:
     enum State { Announce, Commands, Erasing, Receive, Done };
     void packet(std::vector<uint8_t> &out);
-    void leave();
+    void leave(const char *reason);
 
     State m_state = Done;
     Fault m_fault = NoFault;
@@ -71,6 +74,7 @@ private:
     std::vector<uint8_t> m_rx; // a packet being received
     int64_t m_rxStart = 0;
     QByteArray m_image;
+    const char *m_endReason = "";
 };
 
 #endif

@@ -189,7 +189,7 @@ void BbUart::enterBootloader(int64_t now)
     }
     m_boot.begin(now, fault, packet);
     m_mode = Bootloader;
-    QTextStream(stdout) << "zr450-bbsim: bootloader started (fault " << fault_name(fault) << ")\n";
+    QTextStream(stdout) << "zr450-bbsim: bootloader started (fault " << fault_name(fault) << ")" << Qt::endl;
 }
 
 void BbUart::endBootloader()
@@ -207,9 +207,9 @@ void BbUart::endBootloader()
             std::lock_guard<std::mutex> lock(m_faultMutex);
             m_stored = image.size();
         }
-        QTextStream(stdout) << "zr450-bbsim: bootloader: image of " << image.size() << " bytes stored\n";
+        QTextStream(stdout) << "zr450-bbsim: bootloader: image of " << image.size() << " bytes stored" << Qt::endl;
     } else {
-        QTextStream(stdout) << "zr450-bbsim: bootloader ended without an image\n";
+        QTextStream(stdout) << "zr450-bbsim: bootloader ended without an image (" << m_boot.endReason() << ")" << Qt::endl;
     }
     m_mode = Running;
 }
