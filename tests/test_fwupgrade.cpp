@@ -786,6 +786,12 @@ private slots:
         rec.attach(d);
         d.show();
         QCOMPARE(d.firmwareFiles(), QStringList({"test.zrf"}));
+        // A picture of the transfer half way, for the eye.
+        const QString shot = qEnvironmentVariable("ZR450_SHOT_DIR", QDir::tempPath()) + "/uifwupgrade-writing.png";
+        connect(d.findChild<QProgressBar *>("progressUpgrade"), &QProgressBar::valueChanged, &d, [&](int v) {
+            if (v >= 40 && v < 45)
+                d.grab().save(shot);
+        });
         QElapsedTimer t;
         t.start();
         pressKey(&d, Qt::Key_F4);
