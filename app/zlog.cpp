@@ -23,11 +23,8 @@ ZR_LOG_CATEGORY(logGui, "gui")
 ZR_LOG_CATEGORY(logRig, "rig")
 ZR_LOG_CATEGORY(logAudio, "audio")
 ZR_LOG_CATEGORY(logUdp, "udp")
-ZR_LOG_CATEGORY(logUdpServer, "udp.server")
-ZR_LOG_CATEGORY(logRigCtlD, "rigctld")
-ZR_LOG_CATEGORY(logTcpServer, "tcpserver")
-ZR_LOG_CATEGORY(logAudioConverter, "audioconverter")
 ZR_LOG_CATEGORY(logCivDevice, "civdivice")
+ZR_LOG_CATEGORY(logParam, "param")
 
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {

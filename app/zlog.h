@@ -17,11 +17,8 @@ const QLoggingCategory &logGui();
 const QLoggingCategory &logRig();
 const QLoggingCategory &logAudio();
 const QLoggingCategory &logUdp();
-const QLoggingCategory &logUdpServer();
-const QLoggingCategory &logRigCtlD();
-const QLoggingCategory &logTcpServer();
-const QLoggingCategory &logAudioConverter();
 const QLoggingCategory &logCivDevice();
+const QLoggingCategory &logParam();
 
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
 

@@ -1,4 +1,5 @@
 #include "audio/zaudio.h"
+#include "app/zlog.h"
 
 #include "audio/zaudiopcm.h"
 
@@ -62,7 +63,7 @@ zaudio_t::zaudio_t(uint32_t blk, uint32_t fftsz)
         window[i] = std::complex<float>(w, w);
     }
     plan = fft_create_plan(fft_size, fft_in.data(), fft_out.data(), LIQUID_FFT_FORWARD, 0);
-    qDebug() << "zaudio_t" << static_cast<void *>(this) << " created.";
+    qCDebug(logAudio) << "zaudio_t" << static_cast<void *>(this) << " created.";
 }
 
 zaudio_t::~zaudio_t()
@@ -71,23 +72,23 @@ zaudio_t::~zaudio_t()
     usleep(10000);
     if (capture_started) {
         pthread_join(capture_thread, nullptr);
-        qDebug() << "capture thread joined.";
+        qCDebug(logAudio) << "capture thread joined.";
     }
     if (play_started) {
         pthread_join(play_thread, nullptr);
-        qDebug() << "play thread joined.";
+        qCDebug(logAudio) << "play thread joined.";
     }
     delete capture;
     delete playback;
     if (plan)
         fft_destroy_plan(plan);
-    qDebug() << "zaudio_t" << static_cast<void *>(this) << " destroyed.";
+    qCDebug(logAudio) << "zaudio_t" << static_cast<void *>(this) << " destroyed.";
 }
 
 void *zaudio_t::thread_capture(void *arg)
 {
     zaudio_t *z = static_cast<zaudio_t *>(arg);
-    qDebug() << "capture thread created, id=" << long(syscall(SYS_gettid));
+    qCDebug(logAudio) << "capture thread created, id=" << long(syscall(SYS_gettid));
     snd_pcm_t *h = z->capture ? z->capture->handle : nullptr;
     if (h)
         snd_pcm_start(h);
@@ -100,7 +101,7 @@ void *zaudio_t::thread_capture(void *arg)
             const snd_pcm_sframes_t avail = snd_pcm_avail(h);
             if (avail < 0) {
                 z->err_count++;
-                qDebug() << "pcm capture error, count =" << z->err_count << snd_strerror(int(avail));
+                qCWarning(logAudio) << "pcm capture error, count =" << z->err_count << snd_strerror(int(avail));
                 restartCapture(h, int(avail));
                 fails++;
             }
@@ -115,10 +116,10 @@ void *zaudio_t::thread_capture(void *arg)
 
         if (got < 1) {
             if (got == -EPIPE) {
-                qDebug() << "pcm capture error broken pipe.";
+                qCWarning(logAudio) << "pcm capture error broken pipe.";
                 restartCapture(h, int(got));
             } else {
-                qDebug() << "pcm capture error." << snd_strerror(int(got));
+                qCWarning(logAudio) << "pcm capture error." << snd_strerror(int(got));
             }
             fails++;
             if (fails > 10 && !z->capture_dead.load(std::memory_order_relaxed))
@@ -135,7 +136,7 @@ void *zaudio_t::thread_capture(void *arg)
     }
     if (h)
         snd_pcm_drop(h);
-    qDebug() << "capture thread exited.";
+    qCDebug(logAudio) << "capture thread exited.";
     return nullptr;
 }
 
@@ -164,7 +165,7 @@ void zaudio_t::push_frames(const void *data, size_t frames)
         acc.clear();
     }
     if (acc.size() >= kAccLimit) {
-        qDebug() << "pcm capture buffer full.";
+        qCWarning(logAudio) << "pcm capture buffer full.";
         acc.clear();
     }
 }
@@ -197,10 +198,10 @@ ZAudio::ZAudio(QObject *parent)
 {
     g_instances.fetch_add(1);
     m_audio = new zaudio_t(1024, 1024);
-    qDebug() << "ZAudio:" << this << "zaudio_t:" << static_cast<void *>(m_audio);
+    qCDebug(logAudio) << "ZAudio:" << this << "zaudio_t:" << static_cast<void *>(m_audio);
     const int err = pthread_create(&m_audio->capture_thread, nullptr, zaudio_t::thread_capture, m_audio);
     if (err != 0)
-        qDebug("create capture thread error!,%d", err);
+        qCWarning(logAudio, "create capture thread error!,%d", err);
     else
         m_audio->capture_started = true;
 
@@ -235,7 +236,7 @@ void ZAudio::slot_timeOut()
         a->scope_ready.store(false, std::memory_order_release);
     }
     if (a->capture_dead.load(std::memory_order_acquire) && !m_fatalReported) {
-        qDebug() << "Warning: PCM capture is dead, app is going to reset...";
+        qCWarning(logAudio) << "Warning: PCM capture is dead, app is going to reset...";
         m_fatalReported = true;
         emit sig_pcmFatalError(0);
     }

@@ -1,4 +1,5 @@
 #include "audio/zaudiopcm.h"
+#include "app/zlog.h"
 
 #include <QDebug>
 
@@ -18,7 +19,7 @@ zaudio_pcm_t::zaudio_pcm_t(const char *devname, snd_pcm_stream_t stream, snd_pcm
     bool ok = false;
 
     if ((err = snd_pcm_hw_params_malloc(&hw)) < 0) {
-        qDebug("cannot alloc memory for hw params");
+        qCWarning(logAudio, "cannot alloc memory for hw params");
         goto done;
     }
     // Opened non-blocking so that a card held by another process fails here
@@ -26,34 +27,34 @@ zaudio_pcm_t::zaudio_pcm_t(const char *devname, snd_pcm_stream_t stream, snd_pcm
     // stream itself then reads and writes blocking as usual.
     if ((err = snd_pcm_open(&handle, name, stream, SND_PCM_NONBLOCK)) < 0) {
         handle = nullptr;
-        qDebug("cannot open device (%s), %s", name, snd_strerror(err));
+        qCWarning(logAudio, "cannot open device (%s), %s", name, snd_strerror(err));
         goto done;
     }
     snd_pcm_nonblock(handle, 0);
     if ((err = snd_pcm_hw_params_any(handle, hw)) < 0) {
-        qDebug("cannot get any hw_params for device (%s), %s", name, snd_strerror(err));
+        qCWarning(logAudio, "cannot get any hw_params for device (%s), %s", name, snd_strerror(err));
         goto done;
     }
     if ((err = snd_pcm_hw_params_set_access(handle, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0) {
-        qDebug("cannot set access mode for device (%s), %s", name, snd_strerror(err));
+        qCWarning(logAudio, "cannot set access mode for device (%s), %s", name, snd_strerror(err));
         goto done;
     }
     if ((err = snd_pcm_hw_params_set_format(handle, hw, format)) < 0) {
-        qDebug("cannot set format for device (%s), %s", name, snd_strerror(err));
+        qCWarning(logAudio, "cannot set format for device (%s), %s", name, snd_strerror(err));
         goto done;
     }
     if ((err = snd_pcm_hw_params_set_channels(handle, hw, channels)) < 0) {
-        qDebug("cannot set channel num for device (%s), %s", name, snd_strerror(err));
+        qCWarning(logAudio, "cannot set channel num for device (%s), %s", name, snd_strerror(err));
         goto done;
     }
     {
         unsigned granted = req_rate;
         if ((err = snd_pcm_hw_params_set_rate_near(handle, hw, &granted, nullptr)) < 0) {
-            qDebug("cannot set sampling rate for device (%s), %s", name, snd_strerror(err));
+            qCWarning(logAudio, "cannot set sampling rate for device (%s), %s", name, snd_strerror(err));
             goto done;
         }
         if (granted != req_rate)
-            qDebug("Warning!Rate doesn't match (requested %uHz, get %iHz)", req_rate, int(granted));
+            qCWarning(logAudio, "Warning!Rate doesn't match (requested %uHz, get %iHz)", req_rate, int(granted));
         rate = granted;
     }
     {
@@ -64,16 +65,16 @@ zaudio_pcm_t::zaudio_pcm_t(const char *devname, snd_pcm_stream_t stream, snd_pcm
         snd_pcm_uframes_t frames = desired;
         int dir = 0;
         if ((err = snd_pcm_hw_params_set_period_size_near(handle, hw, &frames, &dir)) < 0) {
-            qDebug("cannot set periods for device (%s), %s", name, snd_strerror(err));
+            qCWarning(logAudio, "cannot set periods for device (%s), %s", name, snd_strerror(err));
         } else {
             period_frames = frames;
             if (frames != desired)
-                qDebug("Warning,desired period_size=%li,actual period_size=%li,dir=%d", long(desired),
+                qCWarning(logAudio, "Warning,desired period_size=%li,actual period_size=%li,dir=%d", long(desired),
                        long(frames), dir);
         }
     }
     if ((err = snd_pcm_hw_params(handle, hw)) < 0) {
-        qDebug("cannot write hw params to device (%s), %s", name, snd_strerror(err));
+        qCWarning(logAudio, "cannot write hw params to device (%s), %s", name, snd_strerror(err));
         goto done;
     }
     {
@@ -81,7 +82,7 @@ zaudio_pcm_t::zaudio_pcm_t(const char *devname, snd_pcm_stream_t stream, snd_pcm
         snd_pcm_hw_params_get_period_size(hw, &period_reported, &dir);
         if (!period_frames)
             period_frames = period_reported;
-        qDebug() << "buffer_size:" << period_reported;
+        qCDebug(logAudio) << "buffer_size:" << period_reported;
         const int width = snd_pcm_format_physical_width(format);
         buffer_bytes = size_t(channels) * period_reported * size_t(width > 0 ? width / 8 : 2);
         buffer = static_cast<int16_t *>(calloc(1, buffer_bytes ? buffer_bytes : 1));
@@ -93,7 +94,10 @@ zaudio_pcm_t::zaudio_pcm_t(const char *devname, snd_pcm_stream_t stream, snd_pcm
 done:
     if (hw)
         snd_pcm_hw_params_free(hw);
-    qDebug() << "zaudio_pcm:" << static_cast<void *>(this) << (ok ? "created" : "cannot create");
+    if (ok)
+        qCDebug(logAudio) << "zaudio_pcm:" << static_cast<void *>(this) << "created";
+    else
+        qCWarning(logAudio) << "zaudio_pcm:" << static_cast<void *>(this) << "cannot create";
 }
 
 zaudio_pcm_t::~zaudio_pcm_t()
@@ -102,7 +106,7 @@ zaudio_pcm_t::~zaudio_pcm_t()
         snd_pcm_close(handle);
     free(name);
     free(buffer);
-    qDebug() << "zaudio_pcm:" << static_cast<void *>(this) << "destroyed";
+    qCDebug(logAudio) << "zaudio_pcm:" << static_cast<void *>(this) << "destroyed";
 }
 
 int zaudio_pcm_t::xrun_recover(snd_pcm_t *h, int /*err*/)
@@ -111,6 +115,6 @@ int zaudio_pcm_t::xrun_recover(snd_pcm_t *h, int /*err*/)
         return 0;
     const int err = snd_pcm_prepare(h);
     if (err < 0)
-        qDebug("Can't recovery from underrun, prepare failed: %s", snd_strerror(err));
+        qCWarning(logAudio, "Can't recovery from underrun, prepare failed: %s", snd_strerror(err));
     return 0;
 }

@@ -12,19 +12,32 @@
 //   PushThreadAtRest      the push and input threads with nothing changing,
 //                         on a bus socket that answers every transfer: their
 //                         CPU time over wall time
+//   FirmwareUpgrade       a whole base-band firmware upgrade of 100 KB against
+//                         the simulator: its time, and the XMODEM transfer's
+//                         bytes per second against the line's 115200
+//   LinkThreadsAtRest     the radio at rest as under ./zr run: frames at the
+//                         line rate, five input FIFOs with their writers
+//                         open, a rebuild every 50 ms that changes nothing;
+//                         the reader, push and input threads' CPU time over
+//                         wall time
 #include "tests/test_support.h"
 #include "radio/zcrc.h"
 #include "radio/bbframe.h"
 #include "radio/zradio.h"
+#include "radio/xmodem.h"
 #include "app/zsystem.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QString>
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -308,4 +321,165 @@ static void PushThreadAtRest(benchmark::State &state)
 }
 BENCHMARK(PushThreadAtRest)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
-BENCHMARK_MAIN();
+// Streams frames into a pseudo-terminal master at the line rate, in 1 ms
+// ticks as the simulator does.
+class LineFeeder
+{
+public:
+    LineFeeder(int master, const Bytes &frame)
+        : m_thread([this, master, frame]() {
+            using clock = std::chrono::steady_clock;
+            const auto t0 = clock::now();
+            auto next = t0;
+            uint64_t sent = 0;
+            while (!m_stop) {
+                next += std::chrono::milliseconds(1);
+                std::this_thread::sleep_until(next);
+                const uint64_t due = uint64_t(std::chrono::duration<double>(clock::now() - t0).count() * 115200.0);
+                while (sent < due) {
+                    const size_t pos = sent % BBFRAME_SIZE;
+                    const size_t n = std::min<uint64_t>(due - sent, BBFRAME_SIZE - pos);
+                    const ssize_t w = write(master, frame.data() + pos, n);
+                    sent += w > 0 ? uint64_t(w) : n; // nobody reads: lost, as on a wire
+                }
+            }
+        })
+    {
+    }
+    ~LineFeeder()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+static void LinkThreadsAtRest(benchmark::State &state)
+{
+    for (auto _ : state) {
+        ztest::Sysroot root;
+        QDir().mkpath(root.path() + "/dev/input");
+        AnsweringBus bus(root.path() + "/dev/i2c-0");
+        ztest::Pty pty;
+        if (!pty.open() || !pty.link(root.path() + "/dev/ttyS1")) {
+            state.SkipWithError("no pseudo-terminal");
+            return;
+        }
+        for (int i = 0; i < 5; ++i)
+            mkfifo(QString("%1/dev/input/event%2").arg(root.path()).arg(i).toLocal8Bit().constData(), 0600);
+        std::mt19937 rng(5);
+        LineFeeder feeder(pty.master, makeFrame(rng));
+
+        zradio_t *radio = zradio_create("/dev/i2c-0", 114);
+        // The writing ends, held open as the simulator holds them, once the
+        // input thread has opened the reading ends.
+        int writers[5] = {-1, -1, -1, -1, -1};
+        for (int t = 0; t < 500; ++t) {
+            bool all = true;
+            for (int i = 0; i < 5; ++i) {
+                if (writers[i] < 0)
+                    writers[i] = open(QString("%1/dev/input/event%2").arg(root.path()).arg(i).toLocal8Bit().constData(),
+                                      O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                all = all && writers[i] >= 0;
+            }
+            if (all)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        // The GUI thread's update tick: a rebuild every 50 ms.
+        auto tick = [](int ms) {
+            for (int t = 0; t < ms; t += 50) {
+                zradio_update_params();
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        };
+        tick(1500); // first writes and refresh done, frames arriving
+        const pthread_t threads[3] = {g_zuart->thread, radio->pushThread, radio->inputThread};
+        double cpu0[3];
+        for (int i = 0; i < 3; ++i)
+            cpu0[i] = ztest::threadCpuSeconds(threads[i]);
+        bbframe_stats_t st0;
+        zradio_uartcomm_get_stats(&st0);
+        const uint64_t passes0 = radio->pushPasses.load();
+        const auto w0 = std::chrono::steady_clock::now();
+        tick(5000);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
+        double cpu[3];
+        for (int i = 0; i < 3; ++i)
+            cpu[i] = 100.0 * (ztest::threadCpuSeconds(threads[i]) - cpu0[i]) / wall;
+        bbframe_stats_t st1;
+        zradio_uartcomm_get_stats(&st1);
+        const uint64_t passes = radio->pushPasses.load() - passes0;
+        zradio_destroy(radio);
+        for (int fd : writers)
+            if (fd >= 0)
+                close(fd);
+
+        state.SetIterationTime(wall);
+        state.SetLabel(QString::asprintf("reader %.3f %%, push %.3f %%, input %.3f %% of a core (together %.3f %%); "
+                                         "%.1f frames/s, %.1f push passes/s",
+                                         cpu[0], cpu[1], cpu[2], cpu[0] + cpu[1] + cpu[2],
+                                         double(st1.frames - st0.frames) / wall, double(passes) / wall)
+                           .toStdString());
+    }
+}
+BENCHMARK(LinkThreadsAtRest)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+static void FirmwareUpgrade(benchmark::State &state)
+{
+    for (auto _ : state) {
+        ztest::Sysroot root;
+        ztest::Sim sim;
+        if (!sim.start(root.path())) {
+            state.SkipWithError("simulator did not start");
+            return;
+        }
+        zradio_t *radio = zradio_create("/dev/i2c-0", 114);
+        for (int t = 0; t < 1000 && !zradio_comm_valid(); ++t)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::mt19937 rng(6);
+        QByteArray image(100 * 1024, 0);
+        for (char &c : image)
+            c = char(rng());
+        XMWorker worker;
+        QElapsedTimer clock;
+        qint64 first = -1, last = -1;
+        int result = 1;
+        QObject::connect(&worker, &XMWorker::sig_progressUpdate, [&](int p) {
+            if (first < 0)
+                first = clock.elapsed();
+            if (p == 100)
+                last = clock.elapsed();
+        });
+        QObject::connect(&worker, &XMWorker::sig_finished, [&](int r) { result = r; });
+        clock.start();
+        worker.slot_start(image);
+        const qint64 total = clock.elapsed();
+        zradio_destroy(radio);
+        if (result != 0 || first < 0 || last <= first) {
+            state.SkipWithError("upgrade failed");
+            return;
+        }
+        const double bytes = double((image.size() + XMODEM_BLOCK - 1) / XMODEM_BLOCK * XMODEM_BLOCK);
+        const double rate = bytes / (double(last - first) / 1000.0);
+        state.SetIterationTime(double(total) / 1000.0);
+        state.SetLabel(QString::asprintf("whole upgrade %.2f s; XMODEM %.0f bytes/s = %.0f %% of the line rate",
+                                         double(total) / 1000.0, rate, 100.0 * rate / 115200.0)
+                           .toStdString());
+    }
+}
+BENCHMARK(FirmwareUpgrade)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ztest::silenceLog();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    ztest::setSysroot(QString());
+    return 0;
+}

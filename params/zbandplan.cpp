@@ -1,4 +1,5 @@
 #include "params/zbandplan.h"
+#include "app/zlog.h"
 
 #include "app/zsystem.h"
 
@@ -27,28 +28,28 @@ ZBandPlan::ZBandPlan()
 
     const QString conf = zsys::path(QStringLiteral("/etc/zrradio/zrradio.conf"));
     if (!QFileInfo::exists(conf)) {
-        qDebug() << "[INFO] No system configuration" << conf << ", default band plan";
+        qCInfo(logParam) << "[INFO] No system configuration" << conf << ", default band plan";
     } else {
         QSettings settings(conf, QSettings::IniFormat);
         if (settings.status() != QSettings::NoError)
-            qDebug() << "[WRN] System configuration unreadable:" << conf;
+            qCWarning(logParam) << "[WRN] System configuration unreadable:" << conf;
         settings.beginGroup(QStringLiteral("mods"));
         if (settings.contains(QStringLiteral("fullband-tx"))) {
             const QString v = settings.value(QStringLiteral("fullband-tx")).toString();
-            qDebug() << "found [mods] fullband-tx:" << v;
+            qCDebug(logParam) << "found [mods] fullband-tx:" << v;
             // "disable" contains "enable" too; it must not open transmit on
             // every frequency.
             m_fullbandTx = v.contains(QLatin1String("enable")) && !v.contains(QLatin1String("disable"));
         }
         if (settings.contains(QStringLiteral("bands-cfg"))) {
             const QString v = settings.value(QStringLiteral("bands-cfg")).toString();
-            qDebug() << "found [mods] bands-cfg:" << v;
+            qCDebug(logParam) << "found [mods] bands-cfg:" << v;
             bool ok = false;
             const int cfg = v.trimmed().toInt(&ok);
             if (ok)
                 m_bandsCfg = cfg;
             else
-                qDebug() << "[WRN] bands-cfg is not a number, default band configuration";
+                qCWarning(logParam) << "[WRN] bands-cfg is not a number, default band configuration";
         }
         settings.endGroup();
     }

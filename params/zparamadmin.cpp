@@ -1,5 +1,6 @@
 // Parameter items, the definition text and the settings database.
 #include "params/zparamadmin.h"
+#include "app/zlog.h"
 #include "params/zparamadmin_p.h"
 #include "params/zparamdb.h"
 
@@ -87,15 +88,15 @@ void dbCreate(QSqlDatabase &db, const QString &statement, const QString &table, 
     QSqlQuery q(db);
     if (!q.exec(statement)) {
         if (textTable)
-            qDebug() << "Can't create table [file_table]," << q.lastError().text();
+            qCWarning(logParam) << "Can't create table [file_table]," << q.lastError().text();
         else
-            qDebug() << QStringLiteral("Can't create table \"%1\",").arg(table) << q.lastError().text();
+            qCWarning(logParam) << QStringLiteral("Can't create table \"%1\",").arg(table) << q.lastError().text();
         return;
     }
     if (textTable)
-        qDebug() << "TABLE [file_table] created";
+        qCDebug(logParam) << "TABLE [file_table] created";
     else
-        qDebug() << "TABLE" << table << " created";
+        qCDebug(logParam) << "TABLE" << table << " created";
 }
 
 // Creates table `name` from one of the statements above; the name is
@@ -103,7 +104,7 @@ void dbCreate(QSqlDatabase &db, const QString &statement, const QString &table, 
 void dbCreateNamed(QSqlDatabase &db, const char *statement, const QString &name)
 {
     if (!zparam_sql::validTableName(name)) {
-        qDebug() << QStringLiteral("Can't create table \"%1\",").arg(name) << "invalid table name";
+        qCWarning(logParam) << QStringLiteral("Can't create table \"%1\",").arg(name) << "invalid table name";
         return;
     }
     dbCreate(db, QString::fromLatin1(statement).arg(name), name, false);
@@ -112,18 +113,18 @@ void dbCreateNamed(QSqlDatabase &db, const char *statement, const QString &name)
 void dbAddNewData(QSqlDatabase &db, const QString &table, const QStringList &fields)
 {
     if (fields.size() < 6) {
-        qDebug() << "Invalid data length," << fields.size() << fields;
+        qCWarning(logParam) << "Invalid data length," << fields.size() << fields;
         return;
     }
     if (!zparam_sql::validTableName(table)) {
-        qDebug() << "[ERR] Invalid table name," << table;
+        qCWarning(logParam) << "[ERR] Invalid table name," << table;
         return;
     }
     QSqlQuery q(db);
     const QString select = QStringLiteral("SELECT * FROM %1 WHERE pname = ?").arg(table);
     const QVariantList selectArgs{ textArg(fields.at(0)) };
     if (!zparam_sql::exec(q, select, selectArgs)) {
-        qDebug() << "Query failed," << describe(select, selectArgs) << q.lastError().text();
+        qCWarning(logParam) << "Query failed," << describe(select, selectArgs) << q.lastError().text();
         return;
     }
     if (!q.next()) {
@@ -134,9 +135,9 @@ void dbAddNewData(QSqlDatabase &db, const QString &table, const QStringList &fie
             args << textArg(fields.at(i));
         QSqlQuery ins(db);
         if (zparam_sql::exec(ins, insert, args))
-            qDebug() << "Query ok," << describe(insert, args);
+            qCDebug(logParam) << "Query ok," << describe(insert, args);
         else
-            qDebug() << "Query failed," << describe(insert, args) << ins.lastError().text();
+            qCWarning(logParam) << "Query failed," << describe(insert, args) << ins.lastError().text();
         return;
     }
 
@@ -153,9 +154,9 @@ void dbAddNewData(QSqlDatabase &db, const QString &table, const QStringList &fie
         const QVariantList args{ textArg(fields.at(i)), textArg(fields.at(0)) };
         QSqlQuery upd(db);
         if (zparam_sql::exec(upd, update, args))
-            qDebug() << "Query ok," << describe(update, args);
+            qCDebug(logParam) << "Query ok," << describe(update, args);
         else
-            qDebug() << "Query failed," << describe(update, args) << upd.lastError().text();
+            qCWarning(logParam) << "Query failed," << describe(update, args) << upd.lastError().text();
     }
 }
 
@@ -185,14 +186,14 @@ RowStatus dbReadRow(QSqlDatabase &db, const QString &table, const QString &key, 
 bool dbSetValue(QSqlDatabase &db, const QString &table, const QString &key, const QString &text)
 {
     if (!zparam_sql::validTableName(table)) {
-        qDebug() << "[ERR] Invalid table name," << table;
+        qCWarning(logParam) << "[ERR] Invalid table name," << table;
         return false;
     }
     QSqlQuery q(db);
     const QString update = QStringLiteral("UPDATE %1 SET pv=? WHERE pname=?").arg(table);
     const QVariantList args{ textArg(text), textArg(key) };
     if (!zparam_sql::exec(q, update, args)) {
-        qDebug() << "Query failed," << describe(update, args) << q.lastError().text();
+        qCWarning(logParam) << "Query failed," << describe(update, args) << q.lastError().text();
         return false;
     }
     return true;
@@ -203,19 +204,19 @@ zparam_item_t itemFromRow(RowStatus status, const QString &table, const QString 
                           const QStringList &columns, const QString &error)
 {
     if (status == RowError) {
-        qDebug() << "Database Query Error," << error;
+        qCWarning(logParam) << "Database Query Error," << error;
         return zparam_item_t::blank();
     }
     if (status == RowMissing) {
-        qDebug() << "no record found," << key;
+        qCWarning(logParam) << "no record found," << key;
         return zparam_item_t::blank();
     }
     QString note;
     zparam_item_t it = zparam_item_from_row(key, columns, &note);
     if (zparam_is_text_key(key))
-        qDebug() << "except lists," << key << it.value.toString();
+        qCDebug(logParam) << "except lists," << key << it.value.toString();
     else if (!note.isEmpty())
-        qDebug().noquote() << "[WRN] Stored value of" << table << key << note << ", default"
+        qCWarning(logParam).noquote() << "[WRN] Stored value of" << table << key << note << ", default"
                            << it.def.toString() << "used";
     return it;
 }
@@ -248,7 +249,7 @@ void ZParamAdmin::construct(const QString &definitionFile)
     const QString base = QStringLiteral("conn_zr450");
     const QString name = ZParamDb::freeConnectionName(base);
     if (name != base)
-        qDebug() << "[WRN] Database connection" << base << "is in use, this store uses" << name;
+        qCWarning(logParam) << "[WRN] Database connection" << base << "is in use, this store uses" << name;
     m_db.reset(new ZParamDb(name));
     openDatabase(m_dbFile);
 
@@ -257,7 +258,7 @@ void ZParamAdmin::construct(const QString &definitionFile)
 
     QString mfk = textFile(QStringLiteral("mfk_key"));
     if (mfk.isEmpty()) {
-        qDebug() << "[INFO] mfk_key not found, use default txpwr";
+        qCInfo(logParam) << "[INFO] mfk_key not found, use default txpwr";
         addText(QStringLiteral("mfk_key"), QStringLiteral("txpwr"));
         mfk = textFile(QStringLiteral("mfk_key"));
         if (mfk.isEmpty()) // database not writable: the knob still works
@@ -286,7 +287,7 @@ void ZParamAdmin::openDatabase(const QString &file)
         QDir().mkpath(QFileInfo(file).absolutePath());
         db.setDatabaseName(file);
         if (!db.isOpen() && !db.open()) {
-            qDebug() << "Can't open SQLLITE database," << db.lastError().text();
+            qCWarning(logParam) << "Can't open SQLLITE database," << db.lastError().text();
             return;
         }
         QString code, error;
@@ -300,7 +301,7 @@ void ZParamAdmin::openDatabase(const QString &file)
             }
         }
         if (!error.isEmpty()) {
-            qDebug() << "[ERR] Database file unreadable," << file << error;
+            qCWarning(logParam) << "[ERR] Database file unreadable," << file << error;
             // SQLITE_NOTADB (26) and SQLITE_CORRUPT (11): nothing can be read
             // from the file. Keep it for inspection and start a new database,
             // so settings are saved again from now on.
@@ -309,27 +310,45 @@ void ZParamAdmin::openDatabase(const QString &file)
                 const QString kept = file + QStringLiteral(".bad-")
                     + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
                 if (QFile::rename(file, kept)) {
-                    qDebug() << "[WRN] Unreadable database kept as" << kept << ", a new database is created";
+                    qCWarning(logParam) << "[WRN] Unreadable database kept as" << kept << ", a new database is created";
                 } else {
-                    qDebug() << "[ERR] Unreadable database could not be moved aside," << file;
+                    qCWarning(logParam) << "[ERR] Unreadable database could not be moved aside," << file;
                 }
                 if (!db.open())
-                    qDebug() << "Can't open SQLLITE database," << db.lastError().text();
+                    qCWarning(logParam) << "Can't open SQLLITE database," << db.lastError().text();
             }
         }
         if (QFileInfo::exists(file) && !QFileInfo(file).isWritable())
-            qDebug() << "[WRN] Database file is read-only, settings will not be saved:" << file;
+            qCWarning(logParam) << "[WRN] Database file is read-only, settings will not be saved:" << file;
     });
 }
 
 // ---------------------------------------------------------------------------
 // Parameter items
 
+void ZParamAdmin::reportUnknownItem(const QString &group, const QString &key, const char *what)
+{
+    // Once per group and key: a caller asking on every update tick must not
+    // grow the log, nor a stream of different keys the memory.
+    const QString id = group + QLatin1Char('/') + key;
+    if (m_unknownItems.contains(id))
+        return;
+    if (m_unknownItems.size() >= kUnknownItemsReported) {
+        if (m_unknownItems.size() == kUnknownItemsReported) {
+            m_unknownItems.insert(QString());
+            qCWarning(logParam) << "[ERR] Further unknown parameter items are not reported";
+        }
+        return;
+    }
+    m_unknownItems.insert(id);
+    qCWarning(logParam).noquote() << "[ERR] No parameter item" << group + QLatin1Char('/') + key << what;
+}
+
 QMap<QString, zparam_item_t> *ZParamAdmin::vfoMap(const QString &group)
 {
-    if (group == QLatin1String("vfoa"))
+    if (group == QLatin1String(kSectionVfoA))
         return &vfoaItems;
-    if (group == QLatin1String("vfob"))
+    if (group == QLatin1String(kSectionVfoB))
         return &vfobItems;
     return nullptr;
 }
@@ -339,15 +358,18 @@ zparam_item_t ZParamAdmin::paramItem(const QString &group, const QString &key)
     Locker lock(this);
     if (QMap<QString, zparam_item_t> *map = vfoMap(group)) {
         auto it = map->find(key);
-        if (it == map->end())
+        if (it == map->end()) {
+            reportUnknownItem(group, key, "(read), an empty item is added");
             it = map->insert(key, zparam_item_t());
+        }
         return it.value();
     }
-    if (group == QLatin1String("wparam")) {
+    if (group == QLatin1String(kSectionParam)) {
         const int i = m_wparamIndex.value(key, -1);
         if (i >= 0)
             return wparamItems.at(i);
     }
+    reportUnknownItem(group, key, "(read), a blank item is served");
     return zparam_item_t::blank();
 }
 
@@ -355,21 +377,23 @@ void ZParamAdmin::setParamItem(const QString &group, const QString &key, const Q
 {
     Locker lock(this);
     if (QMap<QString, zparam_item_t> *map = vfoMap(group)) {
+        if (!map->contains(key))
+            reportUnknownItem(group, key, "(set), an empty item is added");
         (*map)[key].value = value;
         return;
     }
-    if (group == QLatin1String("wparam")) {
-        const int i = m_wparamIndex.value(key, -1);
-        if (i < 0)
-            return;
-        const QVariant old = wparamItems.at(i).value;
-        wparamItems[i].value = value;
-        // The LO pair belongs to the front VFO: another VFO in front, or
-        // centre mode switched, and it must follow, or the radio would
-        // stay tuned where the other VFO was.
-        if (old != value && (key == QLatin1String("vi") || key == QLatin1String("center_mode")))
-            followFrontVfo();
+    const int i = group == QLatin1String(kSectionParam) ? m_wparamIndex.value(key, -1) : -1;
+    if (i < 0) {
+        reportUnknownItem(group, key, "(set), ignored");
+        return;
     }
+    const QVariant old = wparamItems.at(i).value;
+    wparamItems[i].value = value;
+    // The LO pair belongs to the front VFO: another VFO in front, or
+    // centre mode switched, and it must follow, or the radio would
+    // stay tuned where the other VFO was.
+    if (old != value && (key == QLatin1String("vi") || key == QLatin1String("center_mode")))
+        followFrontVfo();
 }
 
 QVariant ZParamAdmin::modifyParamItem(const QString &group, const QString &key, int direction, int step,
@@ -457,13 +481,15 @@ void ZParamAdmin::resetParamItem(const QString &group, const QString &key)
         auto it = map->find(key);
         if (it != map->end())
             it->value = it->def;
+        else
+            reportUnknownItem(group, key, "(reset), ignored");
         return;
     }
-    if (group == QLatin1String("wparam")) {
-        const int i = m_wparamIndex.value(key, -1);
-        if (i >= 0)
-            wparamItems[i].value = wparamItems.at(i).def;
-    }
+    const int i = group == QLatin1String(kSectionParam) ? m_wparamIndex.value(key, -1) : -1;
+    if (i >= 0)
+        wparamItems[i].value = wparamItems.at(i).def;
+    else
+        reportUnknownItem(group, key, "(reset), ignored");
 }
 
 void ZParamAdmin::setTxPowerMax(float max)
@@ -472,14 +498,14 @@ void ZParamAdmin::setTxPowerMax(float max)
     txPowerMax = max;
     const int i = m_wparamIndex.value(QStringLiteral("txpwr"), -1);
     if (i >= 0 && wparamItems.at(i).value.toFloat() > max) {
-        setParamItem(QStringLiteral("wparam"), QStringLiteral("txpwr"), QVariant(max));
+        setParamItem(QLatin1String(kSectionParam), QStringLiteral("txpwr"), QVariant(max));
         modified = true;
     }
 }
 
 int ZParamAdmin::wparamInt(const QString &key)
 {
-    return paramItem(QStringLiteral("wparam"), key).value.toInt();
+    return paramItem(QLatin1String(kSectionParam), key).value.toInt();
 }
 
 int ZParamAdmin::vfoIndex()
@@ -519,8 +545,8 @@ void ZParamAdmin::setMode(int mode)
 
 QString ZParamAdmin::modeIndexToName(int mode)
 {
-    static const char *const names[] = { "LSB", "L-DIG", "USB", "U-DIG", "CW", "CWR", "AM", "NFM" };
-    if (mode < 0 || mode > 7)
+    static const char *const names[ModeCount] = { "LSB", "L-DIG", "USB", "U-DIG", "CW", "CWR", "AM", "NFM" };
+    if (mode < ModeLSB || mode >= ModeCount)
         return QStringLiteral("ERR");
     return QString::fromLatin1(names[mode]);
 }
@@ -534,12 +560,12 @@ int ZParamAdmin::offsetFrequency()
 int ZParamAdmin::offsetFrequency(int mode)
 {
     switch (mode) {
-    case 4:
+    case ModeCW:
         return wparamInt(QStringLiteral("cwtone"));
-    case 5:
+    case ModeCWR:
         return -wparamInt(QStringLiteral("cwtone"));
-    case 6:
-    case 7:
+    case ModeAM:
+    case ModeNFM:
         return 50;
     default:
         return 0;
@@ -580,7 +606,7 @@ void ZParamAdmin::itemToIniText(const QString &group, const QMap<QString, zparam
         text = QString::fromUtf8(file.readAll());
         file.close();
     } else {
-        qDebug() << "[ERR] Item to Text, Can't open file" << path << file.errorString();
+        qCWarning(logParam) << "[ERR] Item to Text, Can't open file" << path << file.errorString();
     }
     QFile::remove(path);
     settings.sync();
@@ -593,7 +619,7 @@ void ZParamAdmin::iniTextToItem(const QString &group, const QString &text, QMap<
     const QString path = m_tmpIni;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        qDebug() << "[ERR] Text to Item Can't open file" << path << file.errorString();
+        qCWarning(logParam) << "[ERR] Text to Item Can't open file" << path << file.errorString();
         QFile::remove(path);
         return;
     }
@@ -607,7 +633,7 @@ void ZParamAdmin::iniTextToItem(const QString &group, const QString &text, QMap<
     for (const QString &key : keys) {
         const QVariant v = settings.value(key);
         map[key].value = v;
-        qDebug() << "[DBG] IniText to item, group:" << group << ", key:" << key << ", value:" << v;
+        qCDebug(logParam) << "[DBG] IniText to item, group:" << group << ", key:" << key << ", value:" << v;
     }
     settings.endGroup();
     QFile::remove(path);
@@ -684,7 +710,7 @@ bool ZParamAdmin::readDefinition()
     m_definition.clear();
     QSettings def(m_definitionFile, QSettings::IniFormat);
     if (def.status() != QSettings::NoError || def.childGroups().isEmpty()) {
-        qDebug() << "[ERR] Definition text unreadable or empty:" << m_definitionFile;
+        qCWarning(logParam) << "[ERR] Definition text unreadable or empty:" << m_definitionFile;
         return false;
     }
     const QStringList sections = def.childGroups();
@@ -751,13 +777,13 @@ void ZParamAdmin::initParam()
             if (status != RowFound && e.fields.size() >= 6) {
                 // No usable row (read-only or damaged database): run on the
                 // definition's own values rather than on blank items.
-                qDebug() << "[WRN] Using the definition values for" << e.section << e.key;
+                qCWarning(logParam) << "[WRN] Using the definition values for" << e.section << e.key;
                 item = zparam_item_from_row(e.key, e.fields);
             }
             loaded << Loaded{ e.section, e.key, item };
         }
         if (tx && !db.commit()) {
-            qDebug() << "[ERR] Merge of the definition not committed," << db.lastError().text();
+            qCWarning(logParam) << "[ERR] Merge of the definition not committed," << db.lastError().text();
             db.rollback();
         }
     });
@@ -766,7 +792,7 @@ void ZParamAdmin::initParam()
     for (const Loaded &l : loaded) {
         if (QMap<QString, zparam_item_t> *map = vfoMap(l.section)) {
             map->insert(l.key, l.item);
-        } else if (l.section == QLatin1String("wparam")) {
+        } else if (l.section == QLatin1String(kSectionParam)) {
             if (!wparamSeen) {
                 wparamSeen = true;
                 wparamItems.clear();
@@ -781,7 +807,7 @@ void ZParamAdmin::initParam()
     // The VFO key list is the key list of the first VFO section.
     QString vfoSection;
     for (const DefEntry &e : m_definition) {
-        if (e.section != QLatin1String("vfoa") && e.section != QLatin1String("vfob"))
+        if (e.section != QLatin1String(kSectionVfoA) && e.section != QLatin1String(kSectionVfoB))
             continue;
         if (vfoSection.isEmpty())
             vfoSection = e.section;
@@ -793,7 +819,7 @@ void ZParamAdmin::initParam()
 void ZParamAdmin::syncDatabase()
 {
     Locker lock(this);
-    const QString wparam = QStringLiteral("wparam");
+    const QString wparam = QLatin1String(kSectionParam);
 
     // 1. Values that live outside the item caches.
     setParamItem(wparam, QStringLiteral("text_dlo_freq"), dloFreq.load());
@@ -837,7 +863,7 @@ void ZParamAdmin::syncDatabase()
             continue;
         }
         if (!value.isValid()) {
-            qDebug() << "[WRN] No value for" << e.section << e.key << ", stored value kept";
+            qCWarning(logParam) << "[WRN] No value for" << e.section << e.key << ", stored value kept";
             continue;
         }
         rows << Row{ e.section, e.key, zparam_value_text(value) };
@@ -856,7 +882,7 @@ void ZParamAdmin::syncDatabase()
 
     runDb([&](QSqlDatabase &db) {
         if (!db.transaction())
-            qDebug() << "[ERR] Sync without transaction," << db.lastError().text();
+            qCWarning(logParam) << "[ERR] Sync without transaction," << db.lastError().text();
         // One prepared statement per table, reused for all its rows.
         std::map<QString, std::unique_ptr<QSqlQuery>> prepared;
         int failed = 0;
@@ -868,22 +894,22 @@ void ZParamAdmin::syncDatabase()
             if (!uq) {
                 uq.reset(new QSqlQuery(db));
                 if (!uq->prepare(update))
-                    qDebug() << "Query failed," << update << uq->lastError().text();
+                    qCWarning(logParam) << "Query failed," << update << uq->lastError().text();
             }
             uq->bindValue(0, textArg(r.text));
             uq->bindValue(1, textArg(r.key));
             if (!uq->exec()) {
                 ++failed;
-                qDebug() << "Query failed," << describe(update, { r.text, r.key }) << uq->lastError().text();
+                qCWarning(logParam) << "Query failed," << describe(update, { r.text, r.key }) << uq->lastError().text();
             }
         }
         prepared.clear();
         zparam_sql::addText(db, QStringLiteral("mfk_key"), mfk);
         if (!db.commit()) {
-            qDebug() << "[ERR] Sync not committed, database keeps its previous values," << db.lastError().text();
+            qCWarning(logParam) << "[ERR] Sync not committed, database keeps its previous values," << db.lastError().text();
             db.rollback();
         } else if (failed) {
-            qDebug() << "[WRN] Sync committed with" << failed << "failed rows";
+            qCWarning(logParam) << "[WRN] Sync committed with" << failed << "failed rows";
         }
     });
 }

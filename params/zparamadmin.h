@@ -8,6 +8,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
@@ -218,6 +219,9 @@ private:
     void requestChUpdate() { ++m_chUpdatePending; }
 
     QMap<QString, zparam_item_t> *vfoMap(const QString &group);
+    // Logs a (group, key) that no item has, once; what says what the
+    // caller gets instead. Caller holds the lock.
+    void reportUnknownItem(const QString &group, const QString &key, const char *what);
     QString frontGroup();
     QString backGroup();
     int wparamInt(const QString &key);
@@ -248,6 +252,9 @@ private:
     QVector<zparam_item_t> wparamItems;
     QStringList wparamKeys;
     QHash<QString, int> m_wparamIndex;
+    // (group, key) pairs reported by reportUnknownItem, at most this many.
+    static const int kUnknownItemsReported = 256;
+    QSet<QString> m_unknownItems;
 
     QStringList m_chList;
     QString m_currentChName;

@@ -1,5 +1,6 @@
 // Twin filters, tuner memory and named texts.
 #include "params/zparamadmin.h"
+#include "app/zlog.h"
 #include "params/zparamadmin_p.h"
 
 #include <QDebug>
@@ -15,11 +16,11 @@ using zparam_sql::textArg;
 
 int ZParamAdmin::modeFamily(int mode)
 {
-    if (mode >= 0 && mode <= 3)
+    if (zmode_is_ssb(mode))
         return 0; // SSB
-    if (mode == 4 || mode == 5)
+    if (zmode_is_cw(mode))
         return 1; // CW
-    if (mode == 6)
+    if (mode == ModeAM)
         return 2; // AM
     return 3;     // NFM and anything else
 }
@@ -71,9 +72,9 @@ void ZParamAdmin::initTwinFilters()
         for (int g2 = 0; g2 < m_filters[f].size(); ++g2) {
             for (int n = 1; n <= 2; ++n) {
                 const QString key = QStringLiteral("text_%1flt_%2_%3").arg(QLatin1String(families[f])).arg(g2 + 1).arg(n);
-                const QString text = paramItem(QStringLiteral("wparam"), key).value.toString();
+                const QString text = paramItem(QLatin1String(kSectionParam), key).value.toString();
                 if (!validPassBandText(text)) {
-                    qDebug() << "[WRN] Pass band" << key << "unusable:" << text << ", built-in pass band kept";
+                    qCWarning(logParam) << "[WRN] Pass band" << key << "unusable:" << text << ", built-in pass band kept";
                     continue;
                 }
                 m_filters[f][g2].setPassband(text, n - 1);
@@ -141,7 +142,7 @@ void ZParamAdmin::setTwinFilterIndex(int i)
 {
     Locker lock(this);
     i = qBound(0, i, 1); // a twin filter has pass bands 0 and 1
-    setParamItem(QStringLiteral("wparam"), QStringLiteral("tfi"), i);
+    setParamItem(QLatin1String(kSectionParam), QStringLiteral("tfi"), i);
     const int f = modeFamily(mode());
     QList<ztwinfilter_t> &list = familyFilters(f);
     if (!list.isEmpty())
@@ -179,7 +180,7 @@ ztwinfilter_fp_t ZParamAdmin::logicFpToRealFp(ztwinfilter_fp_t fp)
 {
     Locker lock(this);
     const int m = mode();
-    if (m == 4 || m == 5) {
+    if (zmode_is_cw(m)) {
         const float shift = float(wparamInt(QStringLiteral("cwtone")) - 800);
         fp.low += shift;
         fp.high += shift;
@@ -208,7 +209,7 @@ QString ZParamAdmin::atuSavePoint(int freq)
 void ZParamAdmin::saveAtuNetworkInfo(int freq, const zatu_network_t *net)
 {
     if (!net) {
-        qDebug() << "[ERR] saveAtuNetworkInfo without network";
+        qCWarning(logParam) << "[ERR] saveAtuNetworkInfo without network";
         return;
     }
     Locker lock(this);
@@ -235,7 +236,7 @@ zatu_network_t ZParamAdmin::atuNetworkInfo(int freq)
         QSqlQuery q(db);
         const QString select = QStringLiteral("SELECT * FROM %1 WHERE freq=?").arg(atuTableName());
         if (!zparam_sql::exec(q, select, { point })) {
-            qDebug() << "Query failed," << describe(select, { point }) << q.lastError().text();
+            qCWarning(logParam) << "Query failed," << describe(select, { point }) << q.lastError().text();
             return;
         }
         if (q.next()) {
@@ -251,7 +252,7 @@ zatu_network_t ZParamAdmin::atuNetworkInfo(int freq)
     for (int i = 0; usable && i < 3; ++i)
         bytes[i] = parts.at(i).trimmed().toUInt(&usable, 10);
     if (!usable) {
-        qDebug() << "invalid atu network data," << parts;
+        qCWarning(logParam) << "invalid atu network data," << parts;
         return net;
     }
     net.c = uint8_t(bytes[0] & 0xFF);
@@ -269,7 +270,7 @@ void zparam_sql::upsert(QSqlDatabase &db, const QString &select, const QVariantL
 {
     QSqlQuery q(db);
     if (!exec(q, select, keyArgs)) {
-        qDebug() << "Query failed," << describe(select, keyArgs) << q.lastError().text();
+        qCWarning(logParam) << "Query failed," << describe(select, keyArgs) << q.lastError().text();
         return;
     }
     const bool exists = q.next();
@@ -278,9 +279,9 @@ void zparam_sql::upsert(QSqlDatabase &db, const QString &select, const QVariantL
     const QString &statement = exists ? update : insert;
     const QVariantList &args = exists ? updateArgs : insertArgs;
     if (exec(w, statement, args))
-        qDebug() << "Query ok," << describe(statement, args);
+        qCDebug(logParam) << "Query ok," << describe(statement, args);
     else
-        qDebug() << "Query failed," << describe(statement, args) << w.lastError().text();
+        qCWarning(logParam) << "Query failed," << describe(statement, args) << w.lastError().text();
 }
 
 void zparam_sql::addText(QSqlDatabase &db, const QString &name, const QString &text)
@@ -304,7 +305,7 @@ QString ZParamAdmin::textFile(const QString &name)
         QSqlQuery q(db);
         const QString select = QStringLiteral("SELECT * FROM file_table WHERE file_name=?");
         if (!zparam_sql::exec(q, select, { textArg(name) })) {
-            qDebug() << "Query failed," << describe(select, { name }) << q.lastError().text();
+            qCWarning(logParam) << "Query failed," << describe(select, { name }) << q.lastError().text();
             return;
         }
         if (q.next())

@@ -1,5 +1,6 @@
 // VFOs and local oscillators, memory channels and band stacks.
 #include "params/zparamadmin.h"
+#include "app/zlog.h"
 #include "params/zparamadmin_p.h"
 
 #include <QDebug>
@@ -57,28 +58,28 @@ bool convertForItem(const zparam_item_t &item, const QVariant &value, QVariant *
 
 QString ZParamAdmin::frontGroup()
 {
-    return vfoIndex() == 0 ? QStringLiteral("vfoa") : QStringLiteral("vfob");
+    return vfoIndex() == 0 ? QLatin1String(kSectionVfoA) : QLatin1String(kSectionVfoB);
 }
 
 QString ZParamAdmin::backGroup()
 {
-    return vfoIndex() == 0 ? QStringLiteral("vfob") : QStringLiteral("vfoa");
+    return vfoIndex() == 0 ? QLatin1String(kSectionVfoB) : QLatin1String(kSectionVfoA);
 }
 
 int ZParamAdmin::modeMargin(int mode)
 {
     switch (mode) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
+    case ModeLSB:
+    case ModeLSBDig:
+    case ModeUSB:
+    case ModeUSBDig:
         return 2000;
-    case 4:
-    case 5:
+    case ModeCW:
+    case ModeCWR:
         return 1000;
-    case 6:
+    case ModeAM:
         return 5000;
-    case 7:
+    case ModeNFM:
         return 8000;
     default:
         return 5000;
@@ -215,16 +216,16 @@ void ZParamAdmin::followFrontVfo()
 void ZParamAdmin::checkStoredLo()
 {
     Locker lock(this);
-    int dlo = paramItem(QStringLiteral("wparam"), QStringLiteral("text_dlo_freq")).value.toInt();
-    int plo = paramItem(QStringLiteral("wparam"), QStringLiteral("text_plo_freq")).value.toInt();
+    int dlo = paramItem(QLatin1String(kSectionParam), QStringLiteral("text_dlo_freq")).value.toInt();
+    int plo = paramItem(QLatin1String(kSectionParam), QStringLiteral("text_plo_freq")).value.toInt();
     const int f = vfoFront(QStringLiteral("freq")).value.toInt();
     if (dlo < -48000 || dlo > 48000) {
-        qDebug() << "[WRN] Digital LO Frequency out-of-range:" << dlo;
+        qCWarning(logParam) << "[WRN] Digital LO Frequency out-of-range:" << dlo;
         dlo = 0;
         plo = f;
     }
     if (qint64(plo) + dlo != f) {
-        qDebug() << "[WRN] Logical LO Frequency out-of-range:" << qint64(plo) + dlo;
+        qCWarning(logParam) << "[WRN] Logical LO Frequency out-of-range:" << qint64(plo) + dlo;
         dlo = 0;
         plo = f;
     }
@@ -246,12 +247,12 @@ bool ZParamAdmin::setVfoMemoMode(int vm)
     if (vm == 0) {
         if (memoryMode)
             loadLogicVfo();
-        setParamItem(QStringLiteral("wparam"), QStringLiteral("vm"), 0);
+        setParamItem(QLatin1String(kSectionParam), QStringLiteral("vm"), 0);
         return true;
     }
     if (!memoryMode)
         saveLogicVfo();
-    setParamItem(QStringLiteral("wparam"), QStringLiteral("vm"), 1);
+    setParamItem(QLatin1String(kSectionParam), QStringLiteral("vm"), 1);
     updateChItem(false);
     requestChUpdate();
     return !m_chList.isEmpty();
@@ -264,13 +265,13 @@ void ZParamAdmin::saveLogicVfo()
     runDb([&tx](QSqlDatabase &db) { tx = db.isOpen() && db.transaction(); });
     for (const char *k : kVfoKeys) {
         const QString key = QLatin1String(k);
-        setDbItem(QStringLiteral("vfoa"), key, vfoaItems.value(key).value.toInt());
-        setDbItem(QStringLiteral("vfob"), key, vfobItems.value(key).value.toInt());
+        setDbItem(QLatin1String(kSectionVfoA), key, vfoaItems.value(key).value.toInt());
+        setDbItem(QLatin1String(kSectionVfoB), key, vfobItems.value(key).value.toInt());
     }
     if (tx) {
         runDb([](QSqlDatabase &db) {
             if (!db.commit()) {
-                qDebug() << "[ERR] VFO rows not saved," << db.lastError().text();
+                qCWarning(logParam) << "[ERR] VFO rows not saved," << db.lastError().text();
                 db.rollback();
             }
         });
@@ -282,12 +283,13 @@ void ZParamAdmin::loadLogicVfo()
     Locker lock(this);
     for (const char *k : kVfoKeys) {
         const QString key = QLatin1String(k);
-        for (const QString &group : { QStringLiteral("vfoa"), QStringLiteral("vfob") }) {
+        for (const char *g : { kSectionVfoA, kSectionVfoB }) {
+            const QString group = QLatin1String(g);
             const zparam_item_t it = getDbItem(group, key);
             if (it.name == key)
                 (*vfoMap(group))[key] = it;
             else
-                qDebug() << "[WRN] VFO row" << group << key << "unreadable, value kept";
+                qCWarning(logParam) << "[WRN] VFO row" << group << key << "unreadable, value kept";
         }
     }
     // The LO pair belonged to the channel; it must follow the VFO again.
@@ -303,13 +305,13 @@ void ZParamAdmin::applyMemoValues(const QMap<QString, zparam_item_t> &src, QMap<
             continue; // a key this version does not define
         const QVariant &v = it.value().value;
         if (!v.isValid()) {
-            qDebug() << "[WRN] Snapshot" << what << "has no value for" << key << ", kept";
+            qCWarning(logParam) << "[WRN] Snapshot" << what << "has no value for" << key << ", kept";
             continue;
         }
         zparam_item_t &target = dst[key];
         QVariant converted;
         if (!convertForItem(target, v, &converted)) {
-            qDebug() << "[WRN] Snapshot" << what << key << "value rejected:" << v.toString() << ", kept";
+            qCWarning(logParam) << "[WRN] Snapshot" << what << key << "value rejected:" << v.toString() << ", kept";
             continue;
         }
         target.value = converted;
@@ -320,8 +322,8 @@ void ZParamAdmin::memoToLogicVfo(const zparam_memo_t &memo, QMap<QString, zparam
                                  QMap<QString, zparam_item_t> &vfob)
 {
     Locker lock(this);
-    applyMemoValues(memo.vfoa, vfoa, "vfoa");
-    applyMemoValues(memo.vfob, vfob, "vfob");
+    applyMemoValues(memo.vfoa, vfoa, kSectionVfoA);
+    applyMemoValues(memo.vfob, vfob, kSectionVfoB);
     const QMap<QString, zparam_item_t> &front = vfoIndex() == 0 ? vfoa : vfob;
     checkLoPair(front.value(QStringLiteral("freq")).value.toInt(), front.value(QStringLiteral("mode")).value.toInt(),
                 memo.dlo, memo.plo);
@@ -331,7 +333,7 @@ void ZParamAdmin::memoToLogicVfo(const zparam_memo_t &memo)
 {
     Locker lock(this);
     QMap<QString, zparam_item_t> &front = *vfoMap(frontGroup());
-    applyMemoValues(memo.vfoa, front, "vfoa");
+    applyMemoValues(memo.vfoa, front, kSectionVfoA);
     checkLoPair(front.value(QStringLiteral("freq")).value.toInt(), front.value(QStringLiteral("mode")).value.toInt(),
                 memo.dlo, memo.plo);
 }
@@ -395,7 +397,7 @@ bool ZParamAdmin::updateChList()
     runDb([&](QSqlDatabase &db) {
         QSqlQuery q(db);
         if (!zparam_sql::exec(q, select, { QStringLiteral("M%") })) {
-            qDebug() << "Query failed," << describe(select, { QStringLiteral("M%") }) << q.lastError().text();
+            qCWarning(logParam) << "Query failed," << describe(select, { QStringLiteral("M%") }) << q.lastError().text();
             return;
         }
         ok = true;
@@ -417,16 +419,16 @@ bool ZParamAdmin::updateChList()
     if (vm() == 1)
         updateChItem(true);
     if (m_chList.size() <= 16)
-        qDebug() << "valid ch:" << m_chList;
+        qCDebug(logParam) << "valid ch:" << m_chList;
     else
-        qDebug() << "valid ch:" << m_chList.size() << "channels," << m_chList.first() << "..." << m_chList.last();
+        qCDebug(logParam) << "valid ch:" << m_chList.size() << "channels," << m_chList.first() << "..." << m_chList.last();
     return !m_chList.isEmpty();
 }
 
 void ZParamAdmin::updateChItem(bool emitUpdate)
 {
     Locker lock(this);
-    const QString wparam = QStringLiteral("wparam");
+    const QString wparam = QLatin1String(kSectionParam);
     if (m_chList.isEmpty()) {
         setParamItem(wparam, QStringLiteral("vm"), 0);
         setParamItem(wparam, QStringLiteral("chnum"), 0);
@@ -440,12 +442,12 @@ void ZParamAdmin::updateChItem(bool emitUpdate)
             setParamItem(wparam, QStringLiteral("chnum"), n);
         }
         m_currentChName = m_chList.at(n);
-        qDebug() << "[DBG] Current channel:" << m_currentChName;
+        qCDebug(logParam) << "[DBG] Current channel:" << m_currentChName;
         m_currentChItem = chItem(channelNumber(m_currentChName), 1);
         if (m_currentChItem.valid == 1)
             memoToLogicVfo(m_currentChItem, vfoaItems, vfobItems);
         else
-            qDebug() << "[WRN] Channel" << m_currentChName << "unreadable, VFOs unchanged";
+            qCWarning(logParam) << "[WRN] Channel" << m_currentChName << "unreadable, VFOs unchanged";
     }
     if (emitUpdate)
         requestChUpdate();
@@ -461,7 +463,7 @@ int ZParamAdmin::seekCh(int direction)
         n = m_chList.size() - 1;
     else if (n > m_chList.size() - 1)
         n = 0;
-    setParamItem(QStringLiteral("wparam"), QStringLiteral("chnum"), int(n));
+    setParamItem(QLatin1String(kSectionParam), QStringLiteral("chnum"), int(n));
     updateChItem(true);
     return int(n);
 }
@@ -475,7 +477,7 @@ bool ZParamAdmin::readChRow(const QString &table, const QString &name, QSqlRecor
     runDb([&](QSqlDatabase &db) {
         QSqlQuery q(db);
         if (!zparam_sql::exec(q, select, args)) {
-            qDebug() << (table == QLatin1String("bandstack") ? "[ERR] Query failed," : "Query failed,")
+            qCWarning(logParam) << (table == QLatin1String("bandstack") ? "[ERR] Query failed," : "Query failed,")
                      << describe(select, args) << q.lastError().text();
             error = true;
             return;
@@ -510,7 +512,7 @@ static bool writeChRow(QSqlDatabase &db, const QString &table, const QString &na
     QSqlQuery q(db);
     const QString select = QStringLiteral("SELECT * FROM %1 WHERE ch=?").arg(table);
     if (!zparam_sql::exec(q, select, { name })) {
-        qDebug() << (bandstack ? "[ERR] Query failed," : "Query failed,") << describe(select, { name })
+        qCWarning(logParam) << (bandstack ? "[ERR] Query failed," : "Query failed,") << describe(select, { name })
                  << q.lastError().text();
         return false;
     }
@@ -518,25 +520,25 @@ static bool writeChRow(QSqlDatabase &db, const QString &table, const QString &na
     q.finish();
     const QString empty = QString::fromLatin1("", 0);
     if (bandstack)
-        qDebug() << "[DBG] Save bandstack item, slot:" << name;
+        qCDebug(logParam) << "[DBG] Save bandstack item, slot:" << name;
     QSqlQuery w(db);
     if (exists) {
         const QString update =
             QStringLiteral("UPDATE %1 SET vfoa=?,vfob=?,chtag=?,flags=? WHERE ch=?").arg(table);
-        const QVariantList args{ textArg(texts.value(QStringLiteral("vfoa"))), textArg(texts.value(QStringLiteral("vfob"))),
+        const QVariantList args{ textArg(texts.value(QLatin1String(kSectionVfoA))), textArg(texts.value(QLatin1String(kSectionVfoB))),
                                  textArg(texts.value(QStringLiteral("chtag"))), empty, name };
         if (zparam_sql::exec(w, update, args))
-            qDebug() << name << " updated," << update;
+            qCDebug(logParam) << name << " updated," << update;
         else
-            qDebug() << "Query failed," << update << w.lastError().text();
+            qCWarning(logParam) << "Query failed," << update << w.lastError().text();
     } else {
         const QString insert = QStringLiteral("INSERT INTO %1 values(?,?,?,?,?)").arg(table);
-        const QVariantList args{ name, textArg(texts.value(QStringLiteral("vfoa"))), textArg(texts.value(QStringLiteral("vfob"))),
+        const QVariantList args{ name, textArg(texts.value(QLatin1String(kSectionVfoA))), textArg(texts.value(QLatin1String(kSectionVfoB))),
                                  textArg(texts.value(QStringLiteral("chtag"))), empty };
         if (zparam_sql::exec(w, insert, args))
-            qDebug() << name << " inserted," << insert;
+            qCDebug(logParam) << name << " inserted," << insert;
         else
-            qDebug() << "Query failed," << insert << w.lastError().text();
+            qCWarning(logParam) << "Query failed," << insert << w.lastError().text();
     }
     return true;
 }
@@ -566,7 +568,7 @@ void ZParamAdmin::saveChItem(int ch, const QString &label)
     if (failed)
         return;
     if (!exists) {
-        qDebug() << name << "not exists";
+        qCWarning(logParam) << name << "not exists";
     } else {
         zparam_memo_t memo = sqlrecordToMemoItem(record);
         memo.chtag = label;
@@ -583,7 +585,7 @@ void ZParamAdmin::eraseChItem(int ch)
     runDb([&](QSqlDatabase &db) {
         QSqlQuery q(db);
         if (!zparam_sql::exec(q, statement, args))
-            qDebug() << "Query failed," << describe(statement, args) << q.lastError().text();
+            qCWarning(logParam) << "Query failed," << describe(statement, args) << q.lastError().text();
     });
     updateChList();
 }
@@ -625,8 +627,8 @@ void ZParamAdmin::buildChItemContents(const zparam_memo_t &memo, QMap<QString, Q
 {
     Locker lock(this);
     QString a, b, c;
-    itemToIniText(QStringLiteral("vfoa"), memo.vfoa, a);
-    itemToIniText(QStringLiteral("vfob"), memo.vfob, b);
+    itemToIniText(QLatin1String(kSectionVfoA), memo.vfoa, a);
+    itemToIniText(QLatin1String(kSectionVfoB), memo.vfob, b);
     QMap<QString, zparam_item_t> tag;
     tag[QStringLiteral("chtag")].value = memo.chtag.isNull() ? QString::fromLatin1("", 0) : memo.chtag;
     tag[QStringLiteral("flags")].value = memo.flags.isNull() ? QString::fromLatin1("", 0) : memo.flags;
@@ -634,24 +636,24 @@ void ZParamAdmin::buildChItemContents(const zparam_memo_t &memo, QMap<QString, Q
     tag[QStringLiteral("dlo")].value = memo.dlo;
     tag[QStringLiteral("plo")].value = memo.plo;
     itemToIniText(QStringLiteral("chtag"), tag, c);
-    out[QStringLiteral("vfoa")] = a;
-    out[QStringLiteral("vfob")] = b;
+    out[QLatin1String(kSectionVfoA)] = a;
+    out[QLatin1String(kSectionVfoB)] = b;
     out[QStringLiteral("chtag")] = c;
-    qDebug() << "[DBG]" << "Build ChItem Contents:" << a << b << c;
+    qCDebug(logParam) << "[DBG]" << "Build ChItem Contents:" << a << b << c;
 }
 
 zparam_memo_t ZParamAdmin::sqlrecordToMemoItem(const QSqlRecord &record)
 {
     Locker lock(this);
     zparam_memo_t memo(m_vfoKeys.isEmpty() ? vfoaItems.keys() : m_vfoKeys);
-    const QString a = record.value(QStringLiteral("vfoa")).toString();
-    const QString b = record.value(QStringLiteral("vfob")).toString();
+    const QString a = record.value(QLatin1String(kSectionVfoA)).toString();
+    const QString b = record.value(QLatin1String(kSectionVfoB)).toString();
     const QString c = record.value(QStringLiteral("chtag")).toString();
-    qDebug() << "[DBG] SQL to vfoa: " << a;
-    qDebug() << "[DBG] SQL to vfob: " << b;
-    qDebug() << "[DBG] SQL to chtag: " << c;
-    iniTextToItem(QStringLiteral("vfoa"), a, memo.vfoa);
-    iniTextToItem(QStringLiteral("vfob"), b, memo.vfob);
+    qCDebug(logParam) << "[DBG] SQL to vfoa: " << a;
+    qCDebug(logParam) << "[DBG] SQL to vfob: " << b;
+    qCDebug(logParam) << "[DBG] SQL to chtag: " << c;
+    iniTextToItem(QLatin1String(kSectionVfoA), a, memo.vfoa);
+    iniTextToItem(QLatin1String(kSectionVfoB), b, memo.vfob);
     QMap<QString, zparam_item_t> scratch;
     iniTextToItem(QStringLiteral("chtag"), c, scratch);
     memo.chtag = scratch.value(QStringLiteral("chtag")).value.toString();
@@ -668,20 +670,20 @@ zparam_memo_t ZParamAdmin::sqlrecordToMemoItem(const QSqlRecord &record)
 zparam_memo_t ZParamAdmin::defaultBandstackItem(int slot)
 {
     Locker lock(this);
-    qDebug() << "[DBG] Set bandstack item to default, slot:" << slot;
+    qCDebug(logParam) << "[DBG] Set bandstack item to default, slot:" << slot;
     // Even slots (outside the ham bands): frequency and mode of each range.
     static const int gapFreq[] = { 500000, 2500000, 4500000, 6500000, 8500000, 11500000,
                                    15500000, 20500000, 22500000, 25500000, 30500000, 55000000 };
     int freq = 55000000;
-    int mode = 6; // AM
+    int mode = ModeAM;
     if (slot >= 0 && slot <= 22) {
         if (slot % 2 == 1) {
             const int band = slot / 2;
             freq = m_bandPlan.band(band).start;
-            mode = band <= 3 ? 0 : 2; // LSB below 10 MHz, USB above
+            mode = band <= 3 ? ModeLSB : ModeUSB; // LSB below 10 MHz, USB above
         } else {
             freq = gapFreq[slot / 2];
-            mode = slot == 8 ? 0 : 6;
+            mode = slot == 8 ? ModeLSB : ModeAM;
         }
     }
     zparam_memo_t memo;
@@ -704,24 +706,24 @@ zparam_memo_t ZParamAdmin::bandstackItem(int slot, bool fallback)
     Locker lock(this);
     zparam_memo_t memo;
     memo.valid = 0;
-    qDebug() << "[DBG] Recall bandstack item, slot:" << slot;
+    qCDebug(logParam) << "[DBG] Recall bandstack item, slot:" << slot;
     QSqlRecord record;
     if (readChRow(QStringLiteral("bandstack"), chNumToString(slot), &record)) {
         memo = sqlrecordToMemoItem(record);
-        qDebug() << "[DBG] Recall bandstack item, found record" << memo.vfoa.keys() << memo.vfob.keys();
+        qCDebug(logParam) << "[DBG] Recall bandstack item, found record" << memo.vfoa.keys() << memo.vfob.keys();
         const bool aOk = checkVfoItem(memo.vfoa);
         const bool bOk = aOk && checkVfoItem(memo.vfob);
         if (aOk && bOk)
             return memo;
         if (!aOk)
-            qDebug() << "[DBG] Recall bandstack item, check vfoa failed" << memo.vfoa.keys();
+            qCDebug(logParam) << "[DBG] Recall bandstack item, check vfoa failed" << memo.vfoa.keys();
         else
-            qDebug() << "[DBG] Recall bandstack item, check vfob failed" << memo.vfob.keys();
+            qCDebug(logParam) << "[DBG] Recall bandstack item, check vfob failed" << memo.vfob.keys();
     }
     if (fallback) {
         memo = defaultBandstackItem(slot);
         saveBandstackItem(slot, memo);
-        qDebug() << "[DBG] ChItem is invalid, set to default";
+        qCDebug(logParam) << "[DBG] ChItem is invalid, set to default";
     }
     return memo;
 }

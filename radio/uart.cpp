@@ -1,6 +1,7 @@
 #include "radio/uart.h"
 
 #include "app/zlog.h"
+#include "radio/zwake.h"
 
 #include <QDebug>
 #include <QString>
@@ -69,6 +70,7 @@ uart_t *uart_create(const char *path, int baud)
         delete uart;
         return nullptr;
     }
+    uart->wakeFd = zwake_create();
 
     // Not blocking in open(): a port without carrier would hang here.
     const int fd = open(uart->path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -88,6 +90,7 @@ uart_t *uart_create(const char *path, int baud)
         delete[] uart->txBuffer;
         uart->rxBuffer = uart->txBuffer = nullptr;
         close(fd);
+        zwake_destroy(uart->wakeFd);
         free(uart->path);
         delete uart;
         return nullptr;
@@ -119,6 +122,7 @@ void uart_destroy(uart_t *uart)
         return;
     qCInfo(logSerial) << "call uart_destroy()";
     uart->exitRequest.store(1);
+    uart_wake(uart);
     if (uart->threadStarted) {
         const int rc = pthread_join(uart->thread, nullptr);
         if (rc != 0)
@@ -130,6 +134,13 @@ void uart_destroy(uart_t *uart)
         close(fd);
     delete[] uart->rxBuffer;
     delete[] uart->txBuffer;
+    zwake_destroy(uart->wakeFd);
     free(uart->path);
     delete uart;
+}
+
+void uart_wake(uart_t *uart)
+{
+    if (uart)
+        zwake_signal(uart->wakeFd);
 }

@@ -27,6 +27,12 @@ struct uart_t {
     uart_routine_t routine = nullptr;
     std::atomic<uint8_t> exitRequest{0};
     std::atomic<uint8_t> suspendRequest{0};
+    // Set by the reader once it has stopped reading for a suspend request,
+    // cleared when it reads again.
+    std::atomic<uint8_t> suspended{0};
+    // Wakes the reader from its wait (exit and suspend requests); see
+    // radio/zwake.h.
+    int wakeFd = -1;
 };
 
 // Opens path (read-write, not as controlling terminal), sets raw 8N1 at baud
@@ -40,8 +46,12 @@ uart_t *uart_create(const char *path, int baud);
 // Starts a thread running routine(nullptr). 0 or a negative errno code.
 int uart_thread_hook(uart_t *uart, uart_routine_t routine);
 
-// Asks the thread to end, joins it, closes the descriptor and frees all.
+// Asks the thread to end (waking it), joins it, closes the descriptor and
+// frees all.
 void uart_destroy(uart_t *uart);
+
+// Wakes the reader thread from its wait so it sees a changed request.
+void uart_wake(uart_t *uart);
 
 // Sets raw 8N1 at baud on an open descriptor. 0 or a negative errno code.
 int uart_configure(int fd, int baud);

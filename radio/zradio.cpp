@@ -2,16 +2,20 @@
 
 #include "app/zlog.h"
 #include "radio/zradio_store.h"
+#include "radio/zwake.h"
 #include "app/zsystem.h"
 
 #include <QDebug>
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <new>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -48,12 +52,17 @@ void drain(int fd, uint8_t *buf, size_t size)
     }
 }
 
-// Sleeps about ms milliseconds, waking early when the exit byte is set.
-void sleep_unless_exit(const uart_t *uart, int ms)
+// Time the line needs for n bytes at its rate (10 bits a byte), in whole
+// milliseconds, rounded down: no frame can be complete before it.
+int64_t line_time_ms(size_t n)
 {
-    for (int t = 0; t < ms && !uart->exitRequest.load(); t += 10)
-        usleep(10000);
+    return int64_t(n) * 10 * 1000 / ZRADIO_UART_BAUD;
 }
+
+// A line that reports an error or a hang-up instead of data (a pseudo-
+// terminal whose other end went away) is looked at again only after this
+// pause, so it cannot keep the reader spinning.
+const int kLineErrorPauseMs = 100;
 
 struct accept_ctx_t {
     zradio_t *radio;
@@ -68,11 +77,13 @@ void accept_frame(const uint8_t *frame, void *p)
 }
 
 // Sets a thread's exit byte and joins it, if it was started.
-void stop_thread(pthread_t thread, std::atomic<uint8_t> &exitRequest, bool &started)
+void stop_thread(pthread_t thread, std::atomic<uint8_t> &exitRequest, bool &started,
+                 const std::function<void()> &wake)
 {
     if (!started)
         return;
     exitRequest.store(1);
+    wake();
     const int rc = pthread_join(thread, nullptr);
     if (rc != 0)
         qCWarning(logRig) << "can't join thread," << rc;
@@ -98,7 +109,7 @@ void zradio_comm_frame(zradio_t *radio, uart_t *uart, sacalc_t *sacalc, const ui
     sacalc_run(sacalc, x, BBFRAME_SAMPLES);
 
     publish_trailer(radio, frame);
-    radio->hmicKey.store(bbframe_get_u32(frame + BBFRAME_OFS_MICKEY), std::memory_order_relaxed);
+    zradio_input_set_mic_key(radio, bbframe_get_u32(frame + BBFRAME_OFS_MICKEY));
     const uint32_t status = bbframe_get_u32(frame + BBFRAME_OFS_STATUS);
     const uint8_t trx = (status & BBFRAME_ST_TX) ? 1 : 0;
     radio->trxState.store(trx, std::memory_order_relaxed);
@@ -107,7 +118,7 @@ void zradio_comm_frame(zradio_t *radio, uart_t *uart, sacalc_t *sacalc, const ui
     radio->chgFlag.store((status & BBFRAME_ST_CHARGING) ? 1 : 0, std::memory_order_relaxed);
     if (!radio->commValid.exchange(1))
         qCInfo(logSerial) << "comm valid: base-band frames arriving";
-    radio->commCountdown = ZRADIO_COMM_COUNTDOWN;
+    radio->commDeadlineMs = zwake_now_ms() + ZRADIO_COMM_TIMEOUT_MS;
 }
 
 void *thread_comm(void *)
@@ -115,6 +126,7 @@ void *thread_comm(void *)
     zradio_t *radio = g_zradio;
     uart_t *uart = g_zuart;
     accept_ctx_t ctx = {radio, uart, g_zsacalc};
+    pthread_setname_np(pthread_self(), "zr-uart");
 
     qCInfo(logSerial).noquote() << QString::asprintf("thread_comm created, id=0x%08lX, fd=%d",
                                                      (unsigned long)pthread_self(), uart->fd.load());
@@ -138,8 +150,15 @@ void *thread_comm(void *)
     bbframe_stats_t stats;
     bool resuming = true;
     bool suspendLogged = false;
-    int timeoutCount = 0;
-    int idleCount = 0;
+    // The reader sleeps in poll() until bytes arrive, a request wakes it or
+    // one of these times comes: the end of the hold (the earliest moment the
+    // frame begun in the buffer can be complete at the line rate; looking
+    // earlier only costs wake-ups), the silence after the last bytes that
+    // drops a partial frame, the fall of comm-valid.
+    int64_t holdUntil = 0;
+    int64_t lastData = 0;
+    int64_t lineRetry = 0;
+    int64_t commLeft = -1; // comm-valid time left when a suspend began
 
     for (;;) {
         if (uart->exitRequest.load()) {
@@ -154,37 +173,86 @@ void *thread_comm(void *)
             if (!suspendLogged) {
                 qCInfo(logSerial) << "uart suspend.";
                 suspendLogged = true;
+                // Comm-valid keeps what was left of its time while nothing
+                // is read.
+                commLeft = std::max<int64_t>(0, radio->commDeadlineMs - zwake_now_ms());
             }
-            sleep_unless_exit(uart, 1000);
+            uart->suspended.store(1);
+            // Woken at once by the resume or the exit request.
+            zwake_wait(uart->wakeFd, 1000);
             resuming = true;
-            timeoutCount = 0;
-            idleCount = 0;
             continue;
         }
-
-        bool search = false;
         if (resuming) {
             drain(fd, uart->rxBuffer, uart->bufferSize);
             qCInfo(logSerial) << "uart resume.";
             resuming = false;
             suspendLogged = false;
-        } else if (fd < 0) {
-            if (++timeoutCount > 1000) {
+            uart->suspended.store(0);
+            holdUntil = lastData = lineRetry = 0;
+            if (commLeft >= 0)
+                radio->commDeadlineMs = zwake_now_ms() + commLeft;
+            commLeft = -1;
+        }
+
+        int64_t now = zwake_now_ms();
+        if (radio->commValid.load() && now >= radio->commDeadlineMs) {
+            radio->commValid.store(0);
+            qCInfo(logSerial) << "comm lost: no valid base-band frame for 1 s";
+        }
+
+        if (fd < 0) {
+            if (!zwake_wait(uart->wakeFd, 1000) && !uart->exitRequest.load() && !uart->suspendRequest.load())
                 qCWarning(logSerial) << "uart read time out," << fd;
-                timeoutCount = 0;
+            continue;
+        }
+
+        // What to wait for, and until when.
+        int64_t deadline = -1;
+        auto until = [&](int64_t t) {
+            if (deadline < 0 || t < deadline)
+                deadline = t;
+        };
+        bool watchLine = now >= lineRetry;
+        if (!watchLine)
+            until(lineRetry);
+        if (radio->commValid.load())
+            until(radio->commDeadlineMs);
+        if (!acc.empty()) {
+            if (now < holdUntil) {
+                watchLine = false;
+                until(holdUntil);
+            } else {
+                until(std::max(lastData, holdUntil) + ZRADIO_SILENCE_MS);
             }
-        } else {
+        }
+        pollfd p[2] = {{uart->wakeFd, POLLIN, 0}, {fd, POLLIN, 0}};
+        const int rc = poll(p, watchLine ? 2 : 1, deadline < 0 ? -1 : zwake_until(deadline, now));
+        if (rc < 0 && errno != EINTR) {
+            qCWarning(logSerial) << "uart poll error," << -errno;
+            zwake_wait(-1, kLineErrorPauseMs);
+            continue;
+        }
+        if (p[0].revents)
+            zwake_clear(uart->wakeFd);
+        now = zwake_now_ms();
+        radio->readerPasses.fetch_add(1, std::memory_order_relaxed);
+
+        bool search = false;
+        bool gotData = false;
+        if (watchLine && p[1].revents) {
             const ssize_t n = read(fd, uart->rxBuffer, uart->bufferSize);
             if (n > 0) {
                 acc.insert(acc.end(), uart->rxBuffer, uart->rxBuffer + n);
-                idleCount = 0;
+                lastData = now;
+                gotData = true;
                 search = acc.size() >= BBFRAME_SIZE;
-            } else if (idleCount < ZRADIO_IDLE_READS) {
-                ++idleCount;
-            } else if (!acc.empty()) {
-                // About 6 ms of silence: a partial frame will not complete.
-                acc.clear();
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                lineRetry = now + kLineErrorPauseMs;
             }
+        } else if (watchLine && rc == 0 && !acc.empty() && now >= std::max(lastData, holdUntil) + ZRADIO_SILENCE_MS) {
+            // Silence after part of a frame: it will not complete.
+            acc.clear();
         }
 
         if (acc.size() > ZRADIO_RX_LIMIT) {
@@ -198,12 +266,8 @@ void *thread_comm(void *)
             radio->framesBadCrc.store(stats.crcErrors, std::memory_order_relaxed);
             radio->bytesDropped.store(stats.dropped, std::memory_order_relaxed);
         }
-
-        if (radio->commCountdown > 0)
-            --radio->commCountdown;
-        if (radio->commCountdown == 0 && radio->commValid.exchange(0))
-            qCInfo(logSerial) << "comm lost: no valid base-band frame for 1 s";
-        usleep(1000);
+        if (gotData && !acc.empty())
+            holdUntil = now + line_time_ms(BBFRAME_SIZE - std::min<size_t>(acc.size(), BBFRAME_SIZE));
     }
     return nullptr;
 }
@@ -246,13 +310,13 @@ zradio_t *zradio_create(const char *i2cPath, uint16_t i2cAddress)
     // Both VFO slots: frequency, attenuator, preamplifier, mode, AGC.
     static const char *const kVfoKeys[5] = {"freq", "att", "pre", "mode", "agc"};
     for (int k = 0; k < 5; ++k) {
-        radio->regs[1 + k].store(uint32_t(zradio_store_int(radio->param, "vfoa", kVfoKeys[k])));
-        radio->regs[7 + k].store(uint32_t(zradio_store_int(radio->param, "vfob", kVfoKeys[k])));
+        radio->regs[1 + k].store(uint32_t(zradio_store_int(radio->param, zrnamespace::kSectionVfoA, kVfoKeys[k])));
+        radio->regs[7 + k].store(uint32_t(zradio_store_int(radio->param, zrnamespace::kSectionVfoB, kVfoKeys[k])));
     }
     radio->regs[12].store(0);
     radio->pushEnable.store(1);
     radio->commValid.store(0);
-    radio->commCountdown = 0;
+    radio->commDeadlineMs = 0;
     radio->vextFlag.store(0);
     radio->chgFlag.store(0);
     radio->hmicKey.store(0);
@@ -266,6 +330,7 @@ zradio_t *zradio_create(const char *i2cPath, uint16_t i2cAddress)
     // thread starts, which reads both.
     zradio_lpkeys_init(radio->lpkeys);
     radio->inputRelay = zradio_input_relay_create();
+    radio->inputWakeFd = zwake_create();
     int rc = pthread_create(&radio->inputThread, nullptr, thread_input_admin, radio);
     if (rc != 0)
         qCWarning(logRig) << "can't create input thread," << rc;
@@ -290,8 +355,11 @@ void zradio_destroy(zradio_t *radio)
     // the spectrum calculator, the push thread the I2C bus.
     uart_destroy(g_zuart);
     g_zuart = nullptr;
-    stop_thread(radio->inputThread, radio->inputExit, radio->inputStarted);
-    stop_thread(radio->pushThread, radio->pushExit, radio->pushStarted);
+    stop_thread(radio->inputThread, radio->inputExit, radio->inputStarted,
+                [radio] { zwake_signal(radio->inputWakeFd); });
+    stop_thread(radio->pushThread, radio->pushExit, radio->pushStarted, [radio] { zradio_push_wake(radio); });
+    zwake_destroy(radio->inputWakeFd);
+    radio->inputWakeFd = -1;
     // Events still queued for the relay go with it.
     delete radio->inputRelay;
     radio->inputRelay = nullptr;
@@ -364,8 +432,24 @@ int zradio_get_ident(char *text, size_t size)
 
 void zradio_uartcomm_set_suspend(uint8_t flag)
 {
-    if (g_zuart)
+    if (g_zuart) {
         g_zuart->suspendRequest.store(flag);
+        uart_wake(g_zuart);
+    }
+}
+
+int zradio_uartcomm_wait_suspended(int timeoutMs)
+{
+    uart_t *uart = g_zuart;
+    if (!uart || !uart->threadStarted)
+        return 1;
+    const int64_t end = zwake_now_ms() + timeoutMs;
+    while (!uart->suspended.load()) {
+        if (zwake_now_ms() >= end)
+            return 0;
+        zwake_wait(-1, 1);
+    }
+    return 1;
 }
 
 uint8_t zradio_uartcomm_get_suspend()

@@ -4,14 +4,16 @@
 // The radio link: the I2C register space and the UART frame stream of the
 // base-band board, one process-wide record and the zradio_ functions over it.
 //
-// Threads: the UART reader thread_comm (1 ms poll) fills the frame reports
-// and the spectrum; the register push thread_remote_admin (1 ms per word)
-// sends the wanted register block to the board; the input thread
-// thread_input_admin (about 1 ms per pass) turns front-panel and
-// hand-microphone input into events. The register mutex serialises every I2C
-// transfer. Values handed between threads are atomics with one writer each;
-// the control word, which several threads change, is only changed with
-// atomic read-modify-write operations.
+// Threads: the UART reader thread_comm fills the frame reports and the
+// spectrum; the register push thread_remote_admin sends the wanted register
+// block to the board; the input thread thread_input_admin turns front-panel
+// and hand-microphone input into events. Each of them sleeps until there is
+// something to do (poll() on its descriptors, or a condition variable for
+// the push), so the link costs next to nothing at rest; requests to them
+// (stop, suspend, a changed word) come with a wake-up. The register mutex
+// serialises every I2C transfer. Values handed between threads are atomics
+// with one writer each; the control word, which several threads change, is
+// only changed with atomic read-modify-write operations.
 
 #include "spectrum/sacalc.h"
 #include "radio/uart.h"
@@ -22,6 +24,7 @@
 #include "radio/zradio_input.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -48,10 +51,10 @@ class QObject;
 #define ZRADIO_ADDR_CMD 0xFFFE      // command register
 #define ZRADIO_CMD_STORE_CALIB 0x01
 
-// Reader: passes of comm-valid after a good frame (1 ms each), idle reads
-// before a partial frame is dropped, and the accumulation limit.
-#define ZRADIO_COMM_COUNTDOWN 1000
-#define ZRADIO_IDLE_READS 5
+// Reader: how long comm-valid stays after a good frame, the silence after
+// which a partial frame is dropped, and the accumulation limit.
+#define ZRADIO_COMM_TIMEOUT_MS 1000
+#define ZRADIO_SILENCE_MS 6
 #define ZRADIO_RX_LIMIT 16384
 
 struct zradio_t {
@@ -72,6 +75,12 @@ struct zradio_t {
     bool pushStarted = false;
     std::atomic<uint8_t> pushExit{0};
     std::atomic<uint8_t> fullPushRequest{0}; // one whole-block write, soon
+    // The push thread sleeps on pushCv until pushWake is set (a changed
+    // word, a request, the exit) or its next refresh is due.
+    std::mutex pushWaitMutex;
+    std::condition_variable pushCv;
+    bool pushWake = false;             // guarded by pushWaitMutex
+    int64_t refreshDueMs = -1;         // push thread only; -1 before the first pass
     // Push statistics, for tests and benchmarks: passes of the push thread
     // while enabled, single-word and whole-block writes.
     std::atomic<uint64_t> pushPasses{0};
@@ -83,7 +92,7 @@ struct zradio_t {
 
     // Link status, written by the reader thread.
     std::atomic<uint8_t> commValid{0};
-    int32_t commCountdown = 0;         // reader thread only
+    int64_t commDeadlineMs = 0;        // reader thread only: comm-valid falls then
     std::atomic<uint8_t> vextFlag{0};
     std::atomic<uint8_t> chgFlag{0};
     std::atomic<uint8_t> trxState{0};  // status bit 1 of the last frame
@@ -95,6 +104,9 @@ struct zradio_t {
     std::atomic<uint64_t> framesGood{0};
     std::atomic<uint64_t> framesBadCrc{0};
     std::atomic<uint64_t> bytesDropped{0};
+    // Wake-ups of the reader and the input thread (tests, benchmarks).
+    std::atomic<uint64_t> readerPasses{0};
+    std::atomic<uint64_t> inputPasses{0};
 
     // Transmit sources folded into the control word.
     std::atomic<uint8_t> voiceRec{0};
@@ -113,6 +125,7 @@ struct zradio_t {
     pthread_t inputThread{};
     bool inputStarted = false;
     std::atomic<uint8_t> inputExit{0};
+    int inputWakeFd = -1;                // wakes the input thread (exit, microphone key)
     std::atomic<uint8_t> screenOff{0};
     int inputCount = 0;                  // input thread only
     int inputFds[ZRADIO_INPUT_DEVICES] = {-1, -1, -1, -1, -1};
@@ -160,6 +173,9 @@ int zradio_get_ident(char *text, size_t size);
 // discards what arrived meanwhile.
 void zradio_uartcomm_set_suspend(uint8_t flag);
 uint8_t zradio_uartcomm_get_suspend();
+// Waits up to timeoutMs until the reader has stopped reading after a
+// suspend request; 1 when it has (or there is no reader), 0 otherwise.
+int zradio_uartcomm_wait_suspended(int timeoutMs);
 // Discards both directions of the UART's kernel queues. 0 or -errno.
 int zradio_uartcomm_flush();
 // The reader's descriptor, -1 while it has none.
@@ -190,9 +206,8 @@ enum : uint32_t {
 #define ZRADIO_WORD_ATU 17
 #define ZRADIO_WORD_REFRESH 55
 #define ZRADIO_REFRESH_MARK 0x00100001u
-// Passes of the push thread without a change before the whole block is
-// written again (1 ms each).
-#define ZRADIO_REFRESH_PASSES 1000
+// Time without a change before the whole block is written again.
+#define ZRADIO_REFRESH_MS 1000
 
 // Rebuilds the wanted register block from the parameter store and the
 // transmit sources. GUI thread; never touches the bus.
@@ -203,7 +218,16 @@ void zradio_update_params();
 void zradio_pack_params(zradio_t *radio, uint32_t *words);
 // The push thread (started by zradio_create).
 void *thread_remote_admin(void *arg);
-// Asks the push thread for one write of the whole block at its next pass.
+// One pass of the push thread at time nowMs (monotonic ms): a requested
+// whole block, every word that differs from the mirror (one write each),
+// and the whole block when the refresh is due. A write of the block or of
+// a word moves the refresh to ZRADIO_REFRESH_MS later. Returns when the
+// next refresh is due. Push thread only (tests call it on a record
+// without threads).
+int64_t zradio_push_pass(zradio_t *radio, int64_t nowMs);
+// Wakes the push thread for a pass now (a word or a request changed).
+void zradio_push_wake(zradio_t *radio);
+// Asks the push thread for one write of the whole block at once.
 void zradio_request_full_push();
 
 // Transmit sources, folded into the control word by the next rebuild.

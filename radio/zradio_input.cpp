@@ -5,6 +5,7 @@
 #include "radio/zradio.h"
 #include "radio/zradioevent.h"
 #include "app/zsystem.h"
+#include "radio/zwake.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -13,9 +14,11 @@
 #include <QWheelEvent>
 #include <QWidget>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -330,7 +333,7 @@ void _longpress_pwr()
 void zradio_input_handle_event(zradio_t *radio, const input_event &ev)
 {
     ZParamAdmin *store = radio->param;
-    const QString wparam = QStringLiteral("wparam");
+    const QString wparam = QLatin1String(zrnamespace::kSectionParam);
     if (ev.type == EV_KEY) {
         const int code = ev.code & 0xFF;
         const bool press = ev.value != 0;
@@ -350,12 +353,13 @@ void zradio_input_handle_event(zradio_t *radio, const input_event &ev)
             if (press && store) {
                 const int m = store->mode();
                 int next;
+                using namespace zrnamespace;
                 if (code == 201)
-                    next = m == 6 ? 7 : 6;
+                    next = m == ModeAM ? ModeNFM : ModeAM;
                 else if (code == 202)
-                    next = m == 4 ? 5 : 4;
+                    next = m == ModeCW ? ModeCWR : ModeCW;
                 else
-                    next = (m >= 0 && m <= 2) ? m + 1 : 0;
+                    next = (m >= ModeLSB && m <= ModeUSB) ? m + 1 : ModeLSB;
                 store->setMode(next);
                 radio->modeChanged.store(1);
             }
@@ -420,18 +424,69 @@ int zradio_input_handle_mic(zradio_t *radio, uint32_t current, input_event *ev)
     return n;
 }
 
+void zradio_input_set_mic_key(zradio_t *radio, uint32_t code)
+{
+    if (radio && radio->hmicKey.exchange(code, std::memory_order_relaxed) != code)
+        zwake_signal(radio->inputWakeFd);
+}
+
+unsigned zradio_lpkeys_pending(const lpkey_t *table, int count)
+{
+    unsigned most = 0;
+    for (int i = 0; i < count; ++i) {
+        const lpkey_t &k = table[i];
+        if (k.code != 0 && k.pressed && !k.fired && !k.released)
+            most = std::max(most, k.count < k.threshold ? k.threshold - k.count + 1 : 1u);
+    }
+    return most;
+}
+
+namespace {
+
+// Passes until the first held entry reports its long press: how long the
+// thread may sleep without new input.
+unsigned lpkeys_next(const lpkey_t *table, int count)
+{
+    unsigned next = 0;
+    for (int i = 0; i < count; ++i) {
+        const lpkey_t &k = table[i];
+        if (k.code != 0 && k.pressed && !k.fired && !k.released) {
+            const unsigned n = k.count < k.threshold ? k.threshold - k.count + 1 : 1u;
+            next = next == 0 ? n : std::min(next, n);
+        }
+    }
+    return next;
+}
+
+int open_input(int i)
+{
+    const std::string path = zsys::path(QStringLiteral("/dev/input/event%1").arg(i).toLocal8Bit().constData());
+    return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// A device that reports a hang-up or an error without data (a FIFO whose
+// writer went away, an unplugged device) is opened anew, at most this often;
+// until then it is left out of the poll set, so it cannot keep the thread
+// spinning.
+const int64_t kReopenPauseMs = 1000;
+
+} // namespace
+
 void *thread_input_admin(void *arg)
 {
     zradio_t *radio = static_cast<zradio_t *>(arg);
+    pthread_setname_np(pthread_self(), "zr-input");
     radio->inputCount = ZRADIO_INPUT_DEVICES;
     int opened = 0;
     for (int i = 0; i < radio->inputCount; ++i) {
-        const std::string path = zsys::path(QStringLiteral("/dev/input/event%1").arg(i).toLocal8Bit().constData());
-        radio->inputFds[i] = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (radio->inputFds[i] < 0)
+        radio->inputFds[i] = open_input(i);
+        if (radio->inputFds[i] < 0) {
+            const std::string path =
+                zsys::path(QStringLiteral("/dev/input/event%1").arg(i).toLocal8Bit().constData());
             qCWarning(logRig).noquote() << QString::asprintf("can't open \"%s\"", path.c_str());
-        else
+        } else {
             ++opened;
+        }
     }
     radio->modeChanged.store(0);
     radio->volChanged.store(0);
@@ -440,35 +495,99 @@ void *thread_input_admin(void *arg)
     // The event the long-press table sees on passes without new key input:
     // a held key keeps counting.
     input_event last = {};
+    int64_t lastPass = zwake_now_ms();
+    int64_t reopenAt[ZRADIO_INPUT_DEVICES] = {};
     while (!radio->inputExit.load()) {
+        // Sleep until input, a wake-up, a device's reopen time or the next
+        // long press.
+        pollfd p[1 + ZRADIO_INPUT_DEVICES];
+        int dev[1 + ZRADIO_INPUT_DEVICES];
+        int np = 0;
+        p[np++] = {radio->inputWakeFd, POLLIN, 0};
+        int64_t now = zwake_now_ms();
+        int64_t deadline = -1;
+        for (int i = 0; i < radio->inputCount; ++i) {
+            if (radio->inputFds[i] >= 0) {
+                dev[np] = i;
+                p[np++] = {radio->inputFds[i], POLLIN, 0};
+            } else if (reopenAt[i] > 0 && (deadline < 0 || reopenAt[i] < deadline)) {
+                deadline = reopenAt[i];
+            }
+        }
+        if (const unsigned n = lpkeys_next(radio->lpkeys, ZRADIO_LPKEYS)) {
+            const int64_t t = lastPass + int64_t(n);
+            deadline = deadline < 0 ? t : std::min(deadline, t);
+        }
+        const int rc = poll(p, nfds_t(np), deadline < 0 ? -1 : zwake_until(deadline, now));
+        if (rc < 0 && errno != EINTR) {
+            qCWarning(logRig) << "input poll error," << -errno;
+            zwake_wait(-1, 100);
+            continue;
+        }
+        if (p[0].revents)
+            zwake_clear(radio->inputWakeFd);
+        now = zwake_now_ms();
+        radio->inputPasses.fetch_add(1, std::memory_order_relaxed);
+
         // Every key event of this pass reaches the long-press table, not
         // only the last one read: a release read in the same pass as another
         // device's event must not turn into a long press.
         input_event keys[ZRADIO_INPUT_DEVICES + 2];
         int nkeys = 0;
-        for (int i = 0; i < radio->inputCount; ++i) {
-            if (radio->inputFds[i] < 0)
+        bool gotInput = false;
+        const unsigned nextLong = lpkeys_next(radio->lpkeys, ZRADIO_LPKEYS);
+        for (int j = 1; j < np; ++j) {
+            if (!p[j].revents)
                 continue;
+            const int i = dev[j];
             input_event ev;
             const ssize_t n = read(radio->inputFds[i], &ev, sizeof(ev));
-            if (n != ssize_t(sizeof(ev)))
-                continue; // nothing, or a short read
-            zradio_input_handle_event(radio, ev);
-            if (ev.type == EV_KEY)
-                keys[nkeys++] = ev;
+            if (n == ssize_t(sizeof(ev))) {
+                gotInput = true;
+                zradio_input_handle_event(radio, ev);
+                if (ev.type == EV_KEY)
+                    keys[nkeys++] = ev;
+            } else if (n == 0 || (n < 0 && ((errno != EAGAIN && errno != EINTR) || !(p[j].revents & POLLIN)))) {
+                // End of file, an error or a hang-up: the device went away.
+                close(radio->inputFds[i]);
+                radio->inputFds[i] = -1;
+                reopenAt[i] = now + kReopenPauseMs;
+            }
+            // A short read is ignored.
         }
-        nkeys += zradio_input_handle_mic(radio, radio->hmicKey.load(std::memory_order_relaxed), keys + nkeys);
+        for (int i = 0; i < radio->inputCount; ++i) {
+            if (radio->inputFds[i] < 0 && reopenAt[i] > 0 && now >= reopenAt[i]) {
+                radio->inputFds[i] = open_input(i);
+                reopenAt[i] = radio->inputFds[i] < 0 ? now + kReopenPauseMs : 0;
+            }
+        }
+        const int micKeys = zradio_input_handle_mic(radio, radio->hmicKey.load(std::memory_order_relaxed), keys + nkeys);
+        nkeys += micKeys;
+        gotInput |= micKeys > 0;
 
-        if (nkeys == 0) {
+        // The passes of about 1 ms each that passed without new key input
+        // (only those that can still change anything), then this pass.
+        int64_t elapsed = now - lastPass;
+        lastPass = now;
+        if (gotInput && nextLong > 0) {
+            // The input came at some moment up to now, and the thread may
+            // have been held up past the next long press: counting stops
+            // one pass short of it. A release read late stays a short
+            // press, never a long one (power-off, tuning) nobody made; a
+            // key still held reports its long press on the next pass.
+            elapsed = std::min<int64_t>(elapsed, int64_t(nextLong) - 1);
+        }
+        if (nkeys > 0 && elapsed > 0)
+            --elapsed;
+        const int64_t idle = std::min<int64_t>(elapsed, zradio_lpkeys_pending(radio->lpkeys, ZRADIO_LPKEYS));
+        for (int64_t t = 0; t < idle; ++t)
             for (lpkey_t &k : radio->lpkeys)
                 k.timing(last);
-        } else {
-            for (int j = 0; j < nkeys; ++j)
-                for (lpkey_t &k : radio->lpkeys)
-                    k.timing(keys[j]);
+        for (int j = 0; j < nkeys; ++j)
+            for (lpkey_t &k : radio->lpkeys)
+                k.timing(keys[j]);
+        if (nkeys > 0)
             last = keys[nkeys - 1];
-        }
-        usleep(1000);
     }
     for (int &fd : radio->inputFds) {
         if (fd >= 0)

@@ -40,8 +40,21 @@ struct lpkey_t {
 // Fills the 13-entry long-press table of the radio link.
 void zradio_lpkeys_init(lpkey_t *table);
 
-// The input thread (started by zradio_create).
+// The input thread (started by zradio_create). It sleeps in poll() on the
+// five devices and its wake-up descriptor; while a key of the long-press
+// table is being held it also wakes when that press would become long. A
+// pass of the long-press table stands for 1 ms: on waking the thread runs
+// the passes the time since the last one accounts for.
 void *thread_input_admin(void *arg);
+
+// Publishes the hand-microphone key word (the UART reader, from each frame
+// trailer) and wakes the input thread when it changed.
+void zradio_input_set_mic_key(zradio_t *radio, uint32_t code);
+
+// Passes of the long-press table without new key input that can still
+// change anything: the most any held entry needs until its long press
+// (threshold - count + 1), 0 when no entry is counting.
+unsigned zradio_lpkeys_pending(const lpkey_t *table, int count);
 
 // Queue a heap event to the active window, which takes it; without an
 // active window the event is dropped. Any thread.

@@ -6,10 +6,12 @@
 #include "app/zlog.h"
 #include "params/zparamadmin.h"
 #include "app/zsystem.h"
+#include "radio/zwake.h"
 
 #include <QDebug>
 #include <QString>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <unistd.h>
@@ -53,11 +55,14 @@ void set_control_bit(uint32_t bit, bool on)
     zradio_t *radio = g_zradio;
     if (!radio)
         return;
-    std::lock_guard<std::mutex> lock(radio->regMutex);
-    if (on)
-        radio->regs[ZRADIO_WORD_CONTROL].fetch_or(bit);
-    else
-        radio->regs[ZRADIO_WORD_CONTROL].fetch_and(~bit);
+    {
+        std::lock_guard<std::mutex> lock(radio->regMutex);
+        if (on)
+            radio->regs[ZRADIO_WORD_CONTROL].fetch_or(bit);
+        else
+            radio->regs[ZRADIO_WORD_CONTROL].fetch_and(~bit);
+    }
+    zradio_push_wake(radio);
 }
 
 } // namespace
@@ -72,9 +77,9 @@ void zradio_pack_params(zradio_t *radio, uint32_t *w)
         w[41] = w41;
         return;
     }
-    const QString wp = QStringLiteral("wparam");
-    const QString va = QStringLiteral("vfoa");
-    const QString vb = QStringLiteral("vfob");
+    const QString wp = QLatin1String(zrnamespace::kSectionParam);
+    const QString va = QLatin1String(zrnamespace::kSectionVfoA);
+    const QString vb = QLatin1String(zrnamespace::kSectionVfoB);
     auto p = [&](const QString &key) { return s->paramItem(wp, key).value.toInt(); };
     auto pf = [&](const QString &key) { return s->paramItem(wp, key).value.toFloat(); };
 
@@ -186,62 +191,108 @@ void zradio_update_params()
     // (tuner network) and 41 (unless calibrating) keep what was set.
     static const int kWords[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 20, 21, 22, 23, 24,
                                  25, 27, 28, 29, 33, 34, 35, 41, 42, 43, 48, 49, 50, 51, 53};
+    bool changed = false;
     for (int i : kWords)
-        radio->regs[i].store(w[i], std::memory_order_relaxed);
+        changed |= radio->regs[i].exchange(w[i], std::memory_order_relaxed) != w[i];
 
     // The control word is also changed by the tuner and power-off functions
     // on other threads: replace only the rebuilt bits, atomically, so their
     // bits are never lost in between.
     std::atomic<uint32_t> &ctl = radio->regs[ZRADIO_WORD_CONTROL];
     uint32_t old = ctl.load();
-    while (!ctl.compare_exchange_weak(old, (old & kCtlKept) | (w[12] & ~kCtlKept)))
-        ;
+    uint32_t want;
+    do
+        want = (old & kCtlKept) | (w[12] & ~kCtlKept);
+    while (!ctl.compare_exchange_weak(old, want));
+    changed |= old != want;
+
+    // The rebuild runs every 50 ms; only a change is worth a wake-up.
+    if (changed)
+        zradio_push_wake(radio);
+}
+
+void zradio_push_wake(zradio_t *radio)
+{
+    if (!radio)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(radio->pushWaitMutex);
+        radio->pushWake = true;
+    }
+    radio->pushCv.notify_one();
 }
 
 void zradio_request_full_push()
 {
-    if (zradio_t *radio = g_zradio)
+    if (zradio_t *radio = g_zradio) {
         radio->fullPushRequest.store(1);
+        zradio_push_wake(radio);
+    }
+}
+
+namespace {
+
+void write_block(zradio_t *radio)
+{
+    radio->mirror[ZRADIO_WORD_REFRESH] = ZRADIO_REFRESH_MARK;
+    bus_write(radio, ZRADIO_ADDR_REGS, radio->mirror, ZRADIO_REG_WORDS);
+    radio->blockWrites.fetch_add(1, std::memory_order_relaxed);
+}
+
+} // namespace
+
+int64_t zradio_push_pass(zradio_t *radio, int64_t now)
+{
+    if (radio->refreshDueMs < 0)
+        radio->refreshDueMs = now + ZRADIO_REFRESH_MS;
+    if (radio->fullPushRequest.exchange(0)) {
+        for (int i = 0; i < ZRADIO_WORD_REFRESH; ++i)
+            radio->mirror[i] = radio->regs[i].load(std::memory_order_relaxed);
+        write_block(radio);
+        radio->refreshDueMs = now + ZRADIO_REFRESH_MS;
+    }
+    // Every changed word on its own, as a scan of the block would find
+    // them; word 55 is never compared.
+    for (int i = 0; i < ZRADIO_WORD_REFRESH; ++i) {
+        const uint32_t want = radio->regs[i].load(std::memory_order_relaxed);
+        if (want == radio->mirror[i])
+            continue;
+        radio->mirror[i] = want;
+        bus_write(radio, uint16_t(ZRADIO_ADDR_REGS + 4 * i), &want, 1);
+        radio->wordWrites.fetch_add(1, std::memory_order_relaxed);
+        radio->refreshDueMs = now + ZRADIO_REFRESH_MS;
+    }
+    // About once a second while nothing changes, the whole block: it
+    // repairs a write the bus lost.
+    if (now >= radio->refreshDueMs) {
+        write_block(radio);
+        radio->refreshDueMs = now + ZRADIO_REFRESH_MS;
+    }
+    radio->pushPasses.fetch_add(1, std::memory_order_relaxed);
+    return radio->refreshDueMs;
 }
 
 void *thread_remote_admin(void *arg)
 {
     zradio_t *radio = static_cast<zradio_t *>(arg);
+    pthread_setname_np(pthread_self(), "zr-push");
     qCInfo(logRig) << "thread_remote_admin started";
-    int index = 0;
-    int quiet = 0;
+    std::unique_lock<std::mutex> lock(radio->pushWaitMutex);
     while (!radio->pushExit.load()) {
+        radio->pushWake = false;
+        std::chrono::steady_clock::time_point until;
         if (!radio->pushEnable.load()) {
-            for (int t = 0; t < 10 && !radio->pushExit.load(); ++t)
-                usleep(10000);
-            continue;
+            // Disabled (tests, a factory procedure): looked at again every
+            // 100 ms or when woken.
+            until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        } else {
+            lock.unlock();
+            const int64_t now = zwake_now_ms();
+            const int64_t due = zradio_push_pass(radio, now);
+            lock.lock();
+            until = std::chrono::steady_clock::now() + std::chrono::milliseconds(due - now);
         }
-        if (radio->fullPushRequest.exchange(0)) {
-            for (int i = 0; i < ZRADIO_WORD_REFRESH; ++i)
-                radio->mirror[i] = radio->regs[i].load(std::memory_order_relaxed);
-            radio->mirror[ZRADIO_WORD_REFRESH] = ZRADIO_REFRESH_MARK;
-            bus_write(radio, ZRADIO_ADDR_REGS, radio->mirror, ZRADIO_REG_WORDS);
-            radio->blockWrites.fetch_add(1, std::memory_order_relaxed);
-            quiet = 0;
-        }
-
-        const uint32_t want = radio->regs[index].load(std::memory_order_relaxed);
-        if (want != radio->mirror[index]) {
-            radio->mirror[index] = want;
-            bus_write(radio, uint16_t(ZRADIO_ADDR_REGS + 4 * index), &want, 1);
-            radio->wordWrites.fetch_add(1, std::memory_order_relaxed);
-            quiet = 0;
-        }
-        index = (index + 1) % ZRADIO_WORD_REFRESH; // word 55 is never compared
-
-        radio->pushPasses.fetch_add(1, std::memory_order_relaxed);
-        quiet = (quiet + 1) % ZRADIO_REFRESH_PASSES;
-        if (quiet == 0) {
-            radio->mirror[ZRADIO_WORD_REFRESH] = ZRADIO_REFRESH_MARK;
-            bus_write(radio, ZRADIO_ADDR_REGS, radio->mirror, ZRADIO_REG_WORDS);
-            radio->blockWrites.fetch_add(1, std::memory_order_relaxed);
-        }
-        usleep(1000);
+        radio->pushCv.wait_until(lock, until, [radio] { return radio->pushWake || radio->pushExit.load(); });
     }
     qCInfo(logRig) << "thread_remote_admin exited";
     return nullptr;
@@ -281,6 +332,7 @@ void zradio_set_atu_network(const zatu_network_t *in)
     if (!radio || !in)
         return;
     radio->regs[ZRADIO_WORD_ATU].store(uint32_t(in->c) | uint32_t(in->l) << 8 | uint32_t(in->s) << 16);
+    zradio_push_wake(radio);
 }
 
 // -------------------------------------------------------- power, backlight
@@ -290,7 +342,7 @@ void zradio_update_backlight()
     zradio_t *radio = g_zradio;
     if (!radio || !radio->param)
         return;
-    const int level = radio->param->paramItem(QStringLiteral("wparam"), QStringLiteral("bllevel")).value.toInt();
+    const int level = radio->param->paramItem(QLatin1String(zrnamespace::kSectionParam), QStringLiteral("bllevel")).value.toInt();
     // A level outside 1..10 (a damaged row) must not switch the screen off
     // or write a brightness the panel does not have.
     const int b = 11 - qBound(1, level, 10);

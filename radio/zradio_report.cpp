@@ -41,7 +41,7 @@ void refresh_search_border(zradio_t *radio)
         dlo = radio->param->dloFreq.load();
     }
     float low, high;
-    if (mode == 0 || mode == 1 || mode == 5) {
+    if (zrnamespace::zmode_is_lsb(mode) || mode == zrnamespace::ModeCWR) {
         low = float(dlo) - radio->peakBorderHigh;
         high = float(dlo) - radio->peakBorderLow;
     } else {
@@ -175,7 +175,7 @@ void zradio_update_live_status(zradio_t *radio, int gotSpectrum)
         return;
     ZParamAdmin *s = radio->param;
     s->vsupply.store(std::max(zradio_get_report_vext(), zradio_get_report_vbat()));
-    const bool chge = s->paramItem(QStringLiteral("wparam"), QStringLiteral("chge")).value.toInt() != 0;
+    const bool chge = s->paramItem(QLatin1String(zrnamespace::kSectionParam), QStringLiteral("chge")).value.toInt() != 0;
     s->charging.store(chge && zradio_get_chgflag() ? 1 : 0);
     // A tuning run lasts from the tune request until the window withdraws
     // it after the board reported the result.

@@ -75,6 +75,13 @@ bool BbSim::layoutTree()
     writeIfMissing(QStringLiteral("etc/zrradio/man.conf"), "[manufacture]\n");
     writeIfMissing(QStringLiteral("sys/class/backlight/backlight/brightness"), "5\n");
     writeIfMissing(QStringLiteral("sys/class/backlight/backlight/max_brightness"), "10\n");
+    // The board's bootloader-select and reset lines, as their exported
+    // sysfs files (the UART stand-in watches them): the board runs its
+    // application.
+    writeIfMissing(QStringLiteral("sys/class/gpio/gpio203/value"), "1\n");
+    writeIfMissing(QStringLiteral("sys/class/gpio/gpio203/direction"), "out\n");
+    writeIfMissing(QStringLiteral("sys/class/gpio/gpio204/value"), "0\n");
+    writeIfMissing(QStringLiteral("sys/class/gpio/gpio204/direction"), "out\n");
     return true;
 }
 
@@ -85,7 +92,8 @@ bool BbSim::start()
 
     m_board->setCalibrationFile(m_root + QStringLiteral("/var/lib/zr450-bbsim/calibration.bin"));
     m_uart.reset(new BbUart(m_board.get()));
-    if (!m_uart->start(m_root + QStringLiteral("/dev/ttyS1"), m_baud))
+    if (!m_uart->start(m_root + QStringLiteral("/dev/ttyS1"), m_baud, m_root + QStringLiteral("/sys/class/gpio"),
+                       m_root + QStringLiteral("/") + QLatin1String(kFirmwareImage)))
         return false;
     m_civ.reset(new BbCiv);
     if (!m_civ->start(m_root + QStringLiteral("/dev"), { QStringLiteral("ttyS2"), QStringLiteral("rfcomm0") }))
@@ -159,6 +167,7 @@ QString BbSim::command(const QString &line)
         {"mic", &BbSim::cmdMic},
         {"supply", &BbSim::cmdSupply},
         {"battery", &BbSim::cmdBattery},
+        {"bootloader", &BbSim::cmdBootloader},
     };
     for (const auto &c : kCommands)
         if (name == QLatin1String(c.name))
@@ -184,4 +193,30 @@ QString BbSim::cmdStatus(const QStringList &args)
     if (m_wireless)
         out += m_wireless->statusText();
     return out;
+}
+
+// "bootloader": the UART's state, the fault the next bootloader session
+// plays, the sessions so far and the size of the last stored image.
+// "bootloader nak N" / "can N": that answer to the Nth packet; "silent": no
+// answer at all; "wrongack": wrong bytes in place of the "A"; "none".
+QString BbSim::cmdBootloader(const QStringList &args)
+{
+    if (!m_uart)
+        return QStringLiteral("error no uart");
+    if (!args.isEmpty()) {
+        const QString f = args.at(0);
+        bool ok = true;
+        const int n = args.value(1).toInt(&ok);
+        if ((f == QLatin1String("nak") || f == QLatin1String("can")) && args.size() == 2 && ok && n >= 1)
+            m_uart->setBootFault(f == QLatin1String("nak") ? BbBoot::NakAt : BbBoot::CanAt, n);
+        else if (f == QLatin1String("silent") && args.size() == 1)
+            m_uart->setBootFault(BbBoot::Silent, 0);
+        else if (f == QLatin1String("wrongack") && args.size() == 1)
+            m_uart->setBootFault(BbBoot::WrongAck, 0);
+        else if (f == QLatin1String("none") && args.size() == 1)
+            m_uart->setBootFault(BbBoot::NoFault, 0);
+        else
+            return QStringLiteral("error usage: bootloader [nak N|can N|silent|wrongack|none]");
+    }
+    return QStringLiteral("ok ") + m_uart->bootStatus();
 }

@@ -39,6 +39,10 @@ public:
 
     BbBoard *board() const { return m_board.get(); }
 
+    // Where, under the system root, a firmware image received by the
+    // bootloader is stored.
+    static constexpr const char *kFirmwareImage = "var/lib/zr450-bbsim/firmware.bin";
+
 private slots:
     void slot_newControlConnection();
 
@@ -54,6 +58,8 @@ private:
     QString cmdMic(const QStringList &args);
     QString cmdSupply(const QStringList &args);
     QString cmdBattery(const QStringList &args);
+    // The base-band bootloader's state and fault injection.
+    QString cmdBootloader(const QStringList &args);
     QString turn(int device, const QStringList &args);
 
     QString m_root;

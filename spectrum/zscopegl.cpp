@@ -1,5 +1,7 @@
 #include "spectrum/zscopegl.h"
 
+#include "params/zparamtypes.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegularExpression>
@@ -253,18 +255,18 @@ void ZScopeGL::drawTuning(QPainter &p, float xt)
     float x0;
     float x1;
     switch (m_mode) {
-    case 0:
-    case 1: // lower side band: below the carrier
+    case zrnamespace::ModeLSB:
+    case zrnamespace::ModeLSBDig: // lower side band: below the carrier
         x0 = xt - m_passHigh * s;
         x1 = xt - m_passLow * s;
         break;
-    case 2:
-    case 3: // upper side band
+    case zrnamespace::ModeUSB:
+    case zrnamespace::ModeUSBDig: // upper side band
         x0 = xt + m_passLow * s;
         x1 = xt + m_passHigh * s;
         break;
-    case 4:
-    case 5: { // CW: the filter is centred on the signal
+    case zrnamespace::ModeCW:
+    case zrnamespace::ModeCWR: { // CW: the filter is centred on the signal
         const float half = (m_passHigh - m_passLow) * s / 2.0f;
         x0 = xt - half;
         x1 = xt + half;

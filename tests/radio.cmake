@@ -18,3 +18,12 @@ zr_add_test(test_input
   LIBS zr_radio zr_spectrum Qt5::Network Qt5::Sql Qt5::Widgets
   TIMEOUT 240)
 add_dependencies(test_input zr450-bbsim)
+
+# Base-band firmware upgrade: the XMODEM sender, the bootloader start, the
+# simulator's bootloader, the dialog and whole upgrades against the
+# simulator; lrzsz's receiver as the independent peer.
+zr_add_test(test_fwupgrade
+  SOURCES test_fwupgrade.cpp ${PROJECT_SOURCE_DIR}/sim/bbboot.cpp
+  LIBS zr_radio zr_spectrum Qt5::Network Qt5::Widgets
+  TIMEOUT 300)
+add_dependencies(test_fwupgrade zr450-bbsim)

@@ -188,6 +188,7 @@ bool InputDevices::create(const QString &root)
 
 bool InputDevices::open()
 {
+    close();
     for (int i = 0; i < 5; ++i) {
         const QByteArray p = (m_root + QStringLiteral("/dev/input/event%1").arg(i)).toLocal8Bit();
         m_fd[i] = ::open(p.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -197,11 +198,18 @@ bool InputDevices::open()
     return true;
 }
 
+void InputDevices::close()
+{
+    for (int &fd : m_fd) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
 InputDevices::~InputDevices()
 {
-    for (int fd : m_fd)
-        if (fd >= 0)
-            close(fd);
+    close();
 }
 
 bool InputDevices::raw(int device, const input_event &ev)

@@ -100,6 +100,8 @@ public:
     bool create(const QString &root);
     // Opens the writing ends (after the radio link opened the reading ends).
     bool open();
+    // Closes the writing ends (the reading ends then see a hang-up).
+    void close();
     ~InputDevices();
     bool key(int device, int code, int value);
     bool rel(int device, int code, int value);

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <random>
 #include <thread>
+#include <unistd.h>
 
 using namespace rtest;
 
@@ -30,6 +31,19 @@ std::atomic<int> g_long{0};
 void onShortRec() { g_short++; }
 void onLongRec() { g_long++; }
 void nothing() {}
+// Holds the input thread up, as a busy machine may.
+void stallInputThread() { usleep(1500 * 1000); }
+
+// The hand-microphone key word as the UART reader publishes it from a frame
+// trailer (the input thread is woken by a change).
+struct MicKey {
+    zradio_t *radio;
+    MicKey &operator=(uint32_t code)
+    {
+        zradio_input_set_mic_key(radio, code);
+        return *this;
+    }
+};
 
 lpkey_t *entry(zradio_t *radio, int code)
 {
@@ -330,13 +344,65 @@ private slots:
         QCOMPARE(g_long.load(), 1);
     }
 
+    // The input thread sleeps while nothing happens; devices whose writers
+    // went away (a hang-up) do not keep it spinning and are opened anew,
+    // after which their keys work again.
+    void sleepsAtRestAndReopensDevices()
+    {
+        Link l;
+        QVERIFY(l.up());
+        RecordingWindow &w = l.win;
+        QTest::qWait(100);
+        uint64_t p0 = l.radio->inputPasses.load();
+        QTest::qWait(500);
+        QCOMPARE(l.radio->inputPasses.load(), p0);
+
+        l.dev.close();
+        QTest::qWait(100);
+        p0 = l.radio->inputPasses.load();
+        QTest::qWait(500);
+        QVERIFY2(l.radio->inputPasses.load() - p0 <= 10, qPrintable(QString::number(l.radio->inputPasses.load() - p0)));
+        QTRY_VERIFY_WITH_TIMEOUT(l.dev.open(), 10000);
+        l.hold(2, 204, 20);
+        QTRY_COMPARE(w.countOf(QEvent::KeyRelease, Qt::Key_F1), 1);
+        QCOMPARE(w.countOf(QEvent::KeyPress, Qt::Key_F1), 1);
+    }
+
+    // A release the input thread reads late (it was held up past the
+    // long-press time meanwhile) is still the short press it was, not a
+    // long one; a key still held after such a hold-up reports its long
+    // press.
+    void aReleaseReadLateStaysShort()
+    {
+        Link l;
+        QVERIFY(l.up());
+        RecordingWindow &w = l.win;
+        entry(l.radio, 192)->onShort.store(stallInputThread);
+        l.dev.key(0, 208, 1);
+        QTest::qWait(50);
+        l.hold(1, 192, 10); // its callback holds the thread up for 1.5 s
+        QTest::qWait(300);
+        l.dev.key(0, 208, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(w.countOf(ZRadioEvent::ShortPress, 208), 1, 10000);
+        QCOMPARE(w.countOf(ZRadioEvent::LongPress, 208), 0);
+
+        w.clearEvents();
+        l.dev.key(0, 214, 1);
+        QTest::qWait(50);
+        l.hold(1, 192, 10);
+        QTRY_COMPARE_WITH_TIMEOUT(w.countOf(ZRadioEvent::LongPress, 214), 1, 10000);
+        l.dev.key(0, 214, 0);
+        QTest::qWait(200);
+        QCOMPARE(w.countOf(ZRadioEvent::ShortPress, 214), 0);
+    }
+
     // The hand-microphone key word from the frame trailer.
     void microphoneKeys()
     {
         Link l;
         QVERIFY(l.up());
         RecordingWindow &w = l.win;
-        std::atomic<uint32_t> &mic = l.radio->hmicKey;
+        MicKey mic{l.radio};
 
         mic = 97;
         QTRY_COMPARE(w.events.size(), 1);
@@ -486,11 +552,11 @@ private slots:
             if (l.dev.raw(dev, e))
                 ++sent;
             if (rng() % 20 == 0)
-                l.radio->hmicKey = (rng() % 2) ? uint32_t(rng()) : uint32_t(rng() % 256);
+                zradio_input_set_mic_key(l.radio, (rng() % 2) ? uint32_t(rng()) : uint32_t(rng() % 256));
             if (sent % 5 == 0)
                 QTest::qWait(5);
         }
-        l.radio->hmicKey = 0;
+        zradio_input_set_mic_key(l.radio, 0);
         QTest::qWait(1500); // drain, and let any held key fire
         QVERIFY(s->mode() >= 0 && s->mode() <= 7);
         QVERIFY(s->tuneStep() >= 1 && s->tuneStep() <= 3);

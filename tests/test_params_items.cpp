@@ -188,6 +188,23 @@ private slots:
         s.setParamItem("other", "freq", 1);
         s.setParamItem(W, "nosuchkey", 1);
         QCOMPARE(s.paramItem(W, "nosuchkey").value.toString(), QStringLiteral("0"));
+        s.resetParamItem("vfob", "nosuchkey2");
+        // Each mistyped key is named in the log, once however often it is
+        // asked for; keys that exist are not.
+        QCOMPARE(logCount("[ERR] No parameter item wparam/nosuchkey"), 1);
+        QCOMPARE(logCount("[ERR] No parameter item vfoa/nosuchkey"), 1);
+        QCOMPARE(logCount("[ERR] No parameter item other/freq"), 1);
+        QCOMPARE(logCount("[ERR] No parameter item vfob/nosuchkey2"), 1);
+        QCOMPARE(logCount("[ERR] No parameter item wparam/rxvol"), 0);
+        // At most 256 keys are remembered and reported.
+        const int reported = logCount("[ERR] No parameter item");
+        for (int i = 0; i < 300; ++i)
+            s.paramItem(W, QStringLiteral("typo%1").arg(i));
+        QCOMPARE(logCount("[ERR] No parameter item"), 256);
+        QVERIFY(reported < 256);
+        QCOMPARE(logCount("[ERR] Further unknown parameter items are not reported"), 1);
+        s.paramItem(W, "typo299");
+        QCOMPARE(logCount("[ERR] No parameter item"), 256);
 
         s.setParamItem(W, "rxvol", 12);
         s.resetParamItem(W, "rxvol");

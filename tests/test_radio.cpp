@@ -519,6 +519,44 @@ private slots:
         zradio_destroy(radio);
     }
 
+    // The reader sleeps while nothing arrives, and a line whose other end
+    // went away (reads give end of file) does not keep it spinning; the
+    // link still stops at once.
+    void readerSleepsAtRestAndAfterHangUp()
+    {
+        QTemporaryDir root;
+        setRoot(root.path());
+        Pty pty;
+        QVERIFY(pty.open());
+        QVERIFY(pty.link(root.path() + "/dev/ttyS1"));
+        clearLog();
+        zradio_t *radio = zradio_create("/dev/i2c-0", 114);
+        QVERIFY(radio);
+        QTRY_VERIFY_WITH_TIMEOUT(logCount("uart resume.") == 1, 5000);
+        const uint64_t base = framesGood();
+        QVERIFY(pty.write(makeFrame(0, 1)));
+        QTRY_COMPARE_WITH_TIMEOUT(framesGood(), base + 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(zradio_comm_valid(), uint8_t(0), 5000);
+
+        // At rest: nothing to wake for (a 1 ms loop would have made
+        // hundreds of passes).
+        uint64_t p0 = radio->readerPasses.load();
+        QTest::qWait(500);
+        QVERIFY2(radio->readerPasses.load() - p0 <= 2, qPrintable(QString::number(radio->readerPasses.load() - p0)));
+
+        // Hang-up: the far end closes; the line is looked at again only
+        // every 100 ms.
+        close(pty.master);
+        pty.master = -1;
+        QTest::qWait(100);
+        p0 = radio->readerPasses.load();
+        QTest::qWait(500);
+        QVERIFY2(radio->readerPasses.load() - p0 <= 20, qPrintable(QString::number(radio->readerPasses.load() - p0)));
+        clearLog();
+        zradio_destroy(radio);
+        QCOMPARE(logCount("thread_comm exited"), 1);
+    }
+
     // A line that cannot be opened: the reader keeps running, reports the
     // time-out about once a second, comm-valid stays 0; teardown is clean.
     void readerWithoutLine()
