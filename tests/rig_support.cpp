@@ -66,7 +66,8 @@ ZParamAdmin *Rig::store() const
 bool Rig::status(uint32_t *words, int *tx)
 {
     const QStringList f = m_sim.command("status").split(QLatin1Char(' '));
-    if (f.size() != 1 + ZRADIO_REG_WORDS + 2 || f[0] != QLatin1String("ok"))
+    // The wireless daemon's wifi= and bt= may follow atu=.
+    if (f.size() < 1 + ZRADIO_REG_WORDS + 2 || f[0] != QLatin1String("ok"))
         return false;
     for (int i = 0; i < ZRADIO_REG_WORDS; ++i)
         words[i] = f[1 + i].toUInt(nullptr, 16);
