@@ -28,6 +28,7 @@ ZR_LOG_CATEGORY(logRigCtlD, "rigctld")
 ZR_LOG_CATEGORY(logTcpServer, "tcpserver")
 ZR_LOG_CATEGORY(logAudioConverter, "audioconverter")
 ZR_LOG_CATEGORY(logCivDevice, "civdivice")
+ZR_LOG_CATEGORY(logModem, "zr.modem")
 
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {

@@ -22,6 +22,8 @@ const QLoggingCategory &logRigCtlD();
 const QLoggingCategory &logTcpServer();
 const QLoggingCategory &logAudioConverter();
 const QLoggingCategory &logCivDevice();
+// The digital modes: modems, modem host, Morse sender, modem tool.
+const QLoggingCategory &logModem();
 
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
 
