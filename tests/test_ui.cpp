@@ -419,6 +419,30 @@ private slots:
                  qPrintable(cond));
     }
 
+    // A frame's function row shows icons in the icon font where it is
+    // installed, and words in the text font where it is not (a missing icon
+    // font would draw five empty boxes).
+    void frameButtonsFallBackToWordsWithoutIconFont()
+    {
+        QVERIFY(ZFonts::iconFontAvailable());
+        {
+            ZRadioDisplaySettings f(nullptr, m_store, 0, 176, 800, 304);
+            QCOMPARE(f.functionButton(0)->text(), QString(QChar(0xF021)));
+            QCOMPARE(f.functionButton(4)->font().family(), QStringLiteral("FontAwesome"));
+        }
+        const QString saved = ZFonts::iconFamily();
+        ztest::AtExit restore([&]() { ZFonts::setIconFamily(saved); });
+        ZFonts::setIconFamily(QStringLiteral("No Such Icon Font"));
+        QVERIFY(!ZFonts::iconFontAvailable());
+        ZRadioDisplaySettings f(nullptr, m_store, 0, 176, 800, 304);
+        const QStringList words = {"RESET", "-", "+", "KNOB", "CLOSE"};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(f.functionButton(i)->text(), words.at(i));
+            QCOMPARE(f.functionButton(i)->font().family(), QStringLiteral("DejaVu Sans Mono"));
+            QVERIFY(f.functionButton(i)->font().bold());
+        }
+    }
+
     void readoutShowsDigitsWithTuneStepInverted()
     {
         QWidget parent;
@@ -483,6 +507,39 @@ private slots:
         QCOMPARE(digitsOf(vfo), QStringLiteral("21074000"));
         QVERIFY(!vfo.digitButton(0)->isHidden());
         QVERIFY(!vfo.separator(1)->isHidden());
+    }
+
+    // Setting the mark where it already is touches no style sheet (each
+    // setStyleSheet re-parses and restyles the digit).
+    void readoutRestylesOnlyAMovedMark()
+    {
+        QWidget parent;
+        ZVFOFrequencyWidget vfo(&parent, 8);
+        vfo.setTuneStep(3);
+        vfo.redraw();
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        struct Counter : QObject {
+            int changes = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                changes += e->type() == QEvent::StyleChange;
+                return false;
+            }
+        } counter;
+        for (int i = 0; i < 8; ++i)
+            vfo.digitButton(i)->installEventFilter(&counter);
+        for (int i = 0; i < 10; ++i) {
+            vfo.setTuneStep(3);
+            vfo.redraw();
+        }
+        QCOMPARE(counter.changes, 0);
+        vfo.setTuneStep(2);
+        QCOMPARE(counter.changes, 2); // the old mark and the new one
+        vfo.setTuneStep(-1);
+        vfo.setTuneStep(-1);
+        QCOMPARE(counter.changes, 3);
+        QVERIFY(!inverted(vfo, 2));
     }
 
     void readoutSurvivesItsParent()
@@ -564,8 +621,8 @@ private slots:
         QVERIFY(!panel.functionButton(1)->isDown());
         QCOMPARE(clicked.count(), 1);
         QCOMPARE(panel.selectedFunctionButton(), 1);
-        QVERIFY(panel.functionButton(1)->styleSheet().contains(QLatin1String("rgb(0,255,100,100)")));
-        QVERIFY(!panel.functionButton(0)->styleSheet().contains(QLatin1String("rgb(0,255,100,100)")));
+        QVERIFY(panel.functionButton(1)->styleSheet().contains(QLatin1String("rgba(0,255,100,100)")));
+        QVERIFY(!panel.functionButton(0)->styleSheet().contains(QLatin1String("rgba(0,255,100,100)")));
 
         // F4 and F5 have no button here: they reach the parent like any
         // other key, and so does everything the panel does not use.

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QRawFont>
 #include <QStringList>
 
 void ZFonts::install()
@@ -34,4 +35,29 @@ QString ZFonts::resolvedFamily(const QString &family)
 {
     install();
     return QFontInfo(QFont(family)).family();
+}
+
+static QString &iconFamilyName()
+{
+    static QString name = QStringLiteral("FontAwesome");
+    return name;
+}
+
+QString ZFonts::iconFamily()
+{
+    return iconFamilyName();
+}
+
+void ZFonts::setIconFamily(const QString &family)
+{
+    iconFamilyName() = family;
+}
+
+bool ZFonts::iconFontAvailable()
+{
+    install();
+    // A missing family resolves to some text font, which has no glyphs in
+    // the private-use area (font metrics would look into the fallback
+    // fonts too; the raw font is the resolved one alone).
+    return QRawFont::fromFont(QFont(iconFamily(), 20)).supportsCharacter(0xF021u);
 }

@@ -14,6 +14,14 @@ public:
     static void install();
     // The family that will actually draw text requested as `family`.
     static QString resolvedFamily(const QString &family);
+
+    // The family that supplies the icon glyphs (private-use code points
+    // from U+F000), "FontAwesome" unless changed.
+    static QString iconFamily();
+    static void setIconFamily(const QString &family);
+    // Whether the icon family is installed: its font draws the glyph
+    // U+F021. Without it the glyphs would come out as empty boxes.
+    static bool iconFontAvailable();
 };
 
 #endif

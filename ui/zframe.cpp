@@ -96,13 +96,18 @@ void ZFrame::genLayout(int rows, int cols)
         }
     }
 
-    // Function row: reset, minus, plus, assign to knob, close.
+    // Function row: reset, minus, plus, assign to knob, close. The labels
+    // are icons; where the icon font is missing they are words instead,
+    // which a first label below the private-use area selects.
     m_funcLayout = new QHBoxLayout;
     m_funcLayout->setSpacing(1);
     m_funcLayout->setContentsMargins(0, 0, 0, 0);
-    const QStringList labels = {QString(QChar(0xF021)), QString(QChar(0xF056)), QString(QChar(0xF055)),
-                                QString(QChar(0xF046)), QString(QChar(0xF045))};
-    QFont buttonFont(QStringLiteral("FontAwesome"), 20);
+    const QStringList labels = ZFonts::iconFontAvailable()
+        ? QStringList{QString(QChar(0xF021)), QString(QChar(0xF056)), QString(QChar(0xF055)),
+                      QString(QChar(0xF046)), QString(QChar(0xF045))}
+        : QStringList{QStringLiteral("RESET"), QStringLiteral("-"), QStringLiteral("+"),
+                      QStringLiteral("KNOB"), QStringLiteral("CLOSE")};
+    QFont buttonFont(ZFonts::iconFamily(), 20);
     if (labels.first().at(0).unicode() < 0xF000) {
         buttonFont = QFont(QStringLiteral("DejaVu Sans Mono"), 16);
         buttonFont.setBold(true);

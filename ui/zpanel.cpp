@@ -141,7 +141,7 @@ QString ZPanel::buttonStyle(bool highlighted)
         "background-color:rgb(30,30,30);color:white;padding-top:2px;}"
         "QPushButton:focus{outline:3px dotted rgb(255,127,0);}"
         "QPushButton:disabled{color:rgb(50,50,50);}");
-    return base.arg(highlighted ? QStringLiteral("rgb(0,255,100,100)") : QStringLiteral("rgb(30,30,30)"));
+    return base.arg(highlighted ? QStringLiteral("rgba(0,255,100,100)") : QStringLiteral("rgb(30,30,30)"));
 }
 
 void ZPanel::selectFunctionButton(int i)

@@ -10,7 +10,7 @@
 
 const char *ZVFOFrequencyWidget::normalStyle()
 {
-    return "QPushButton{border:0px;color:white;padding:0px;background-color:rgb(0,0,0,0);}";
+    return "QPushButton{border:0px;color:white;padding:0px;background-color:rgba(0,0,0,0);}";
 }
 
 const char *ZVFOFrequencyWidget::invertedStyle()
@@ -18,7 +18,7 @@ const char *ZVFOFrequencyWidget::invertedStyle()
     return "QPushButton{border:0px;color:black;padding:0px;background-color:white;}";
 }
 
-static const char *kDotStyle = "QLabel{border:0px;background:rgb(0,0,0,0);color:white;}";
+static const char *kDotStyle = "QLabel{border:0px;background:rgba(0,0,0,0);color:white;}";
 
 ZVFOFrequencyWidget::ZVFOFrequencyWidget(QWidget *parent, int digits)
     : m_digits(qBound(1, digits, 10))
@@ -98,6 +98,12 @@ void ZVFOFrequencyWidget::setFrequency(uint32_t hz)
 void ZVFOFrequencyWidget::setTuneStep(int i)
 {
     if (i >= m_digits)
+        return;
+    // Style sheets are re-parsed on every change: only a moved mark
+    // touches them.
+    if (i < 0 && m_tuneStep < 0)
+        return;
+    if (i == m_tuneStep)
         return;
     if (m_tuneStep >= 0 && m_buttons[m_tuneStep])
         m_buttons[m_tuneStep]->setStyleSheet(QString::fromLatin1(normalStyle()));
