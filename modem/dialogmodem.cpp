@@ -76,11 +76,7 @@ DialogModem::~DialogModem()
 {
     if (m_statusTimer)
         m_statusTimer->stop();
-    // The radio must not stay keyed by a panel that has gone.
-    if (m_lastTx) {
-        m_lastTx = 0;
-        emit sig_setTrxStatus(0);
-    }
+    releaseTransmit();
     // A Morse sender still keying ends after its current character; wait for
     // it so the key line is up and its thread gone before the host goes.
     if (QThread *t = m_morseThread.data()) {
@@ -101,6 +97,25 @@ int DialogModem::exec()
 {
     start();
     return ZPanel::exec();
+}
+
+void DialogModem::done(int result)
+{
+    // A tick still due before the panel goes must not key the radio again.
+    m_closed = true;
+    if (m_statusTimer)
+        m_statusTimer->stop();
+    releaseTransmit();
+    ZPanel::done(result);
+}
+
+// The radio must not stay keyed by a panel that is closed or gone.
+void DialogModem::releaseTransmit()
+{
+    if (m_lastTx) {
+        m_lastTx = 0;
+        emit sig_setTrxStatus(0);
+    }
 }
 
 void DialogModem::start()
@@ -528,6 +543,11 @@ void DialogModem::wheelEvent(QWheelEvent *event)
 void DialogModem::showEvent(QShowEvent *event)
 {
     ZPanel::showEvent(event);
+    if (m_closed) {
+        m_closed = false;
+        if (m_statusTimer)
+            m_statusTimer->start();
+    }
     // Front-panel keys go to the active window: the panel, while it is open.
     raise();
     activateWindow();
@@ -638,7 +658,7 @@ void DialogModem::showReceived()
 
 void DialogModem::slot_updateStatus()
 {
-    if (!m_modem)
+    if (!m_modem || m_closed)
         return;
     updateButtons();
     const uint8_t tx = m_modem->trxState();

@@ -51,6 +51,8 @@ public:
 
     // Builds the panel and the modem host, then runs modally.
     int exec() override;
+    // Closing lets the radio go back to receive at once.
+    void done(int result) override;
     // What exec() does before its modal loop: buttons, text display, the
     // modem host with its threads, the status timer, the scope markers and
     // the first updateButtons(). Done once; exec() calls it.
@@ -118,6 +120,7 @@ protected:
 
 private:
     void slot_morseSentChar(char c);
+    void releaseTransmit();
     void selectItem(int item);
     void setPage(int page);
     void toggleLayer();
@@ -136,6 +139,7 @@ private:
     QTimer *m_statusTimer = nullptr;
     QPointer<ZDrawScope> m_scope;
     bool m_started = false;
+    bool m_closed = false; // closed: nothing more is reported
 
     // Display: the current line (for wrapping) and the text colour.
     QString m_line;

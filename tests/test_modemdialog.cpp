@@ -660,12 +660,18 @@ private slots:
         QVERIFY(zsimaudio_wait_clients(b.peer, ZSIMAUDIO_CAPTURE, 1, 5000));
         QVERIFY(zsimaudio_wait_clients(b.peer, ZSIMAUDIO_PLAYBACK, 1, 5000));
         QSignalSpy trx(b.d, &DialogModem::sig_setTrxStatus);
+        b.d->show();
         b.d->postMessage(QStringLiteral("RYRYRYRYRYRYRYRYRYRYRYRYRYRY"));
         QTRY_COMPARE(b.d->reportedTransmit(), uint8_t(1));
+        QCOMPARE(trx.count(), 1);
+        b.d->close();
+        QCOMPARE(trx.count(), 2);
+        QCOMPARE(trx.at(1).at(0).value<uint8_t>(), uint8_t(0));
+        b.d->slot_updateStatus(); // a tick still due before it goes
+        QCOMPARE(trx.count(), 2);
         delete b.d;
         b.d = nullptr;
         QCOMPARE(trx.count(), 2);
-        QCOMPARE(trx.at(1).at(0).value<uint8_t>(), uint8_t(0));
         QCOMPARE(logCount("dem thread joined."), 1);
         QCOMPARE(logCount("mod thread joined."), 1);
         QTRY_COMPARE(zsimaudio_clients(b.peer, ZSIMAUDIO_CAPTURE), 0);
@@ -942,6 +948,14 @@ private:
                                   5000);
         QTRY_VERIFY2_WITH_TIMEOUT(titleField(d, "RSSI") * 3 < onStation,
                                   qPrintable(QString("%1 / %2").arg(d->titleLabel()->text()).arg(onStation)), 10000);
+        // The dial and the front-panel keys of the screen keep working
+        // while the dialog is open.
+        QVERIFY(sim.command("dial 3").startsWith("ok"));
+        QTRY_VERIFY(s->vfoFront("freq").value.toInt() > 14050000);
+        const int agc = s->vfoFront("agc").value.toInt();
+        key(214); // AGC
+        QTRY_VERIFY(s->vfoFront("agc").value.toInt() != agc);
+        QCOMPARE(QApplication::activeWindow(), static_cast<QWidget *>(d));
         s->setVfoFront("freq", 14070000);
         QTRY_COMPARE_WITH_TIMEOUT(sim.command("stations"),
                                   QStringLiteral("ok cw=14070600:600 rtty=14072000:2000 psk=14071200:1200"), 5000);
