@@ -25,6 +25,7 @@ ZR_LOG_CATEGORY(logAudio, "audio")
 ZR_LOG_CATEGORY(logUdp, "udp")
 ZR_LOG_CATEGORY(logCivDevice, "civdivice")
 ZR_LOG_CATEGORY(logParam, "param")
+ZR_LOG_CATEGORY(logModem, "zr.modem")
 
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {

@@ -19,6 +19,8 @@ const QLoggingCategory &logAudio();
 const QLoggingCategory &logUdp();
 const QLoggingCategory &logCivDevice();
 const QLoggingCategory &logParam();
+// The digital modes: modems, modem host, Morse sender, modem tool.
+const QLoggingCategory &logModem();
 
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
 

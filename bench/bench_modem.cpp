@@ -36,6 +36,10 @@ static void BM_CwDem(benchmark::State &state)
 {
     const std::vector<float> &x = rx_audio(0);
     cw_dem_t *q = cw_dem_create(16000, 800);
+    if (!q) {
+        state.SkipWithError("cw_dem_create refused");
+        return;
+    }
     char c;
     size_t n = 0;
     for (auto _ : state) {
@@ -52,17 +56,20 @@ BENCHMARK(BM_CwDem)->Unit(benchmark::kMillisecond);
 
 static void BM_RttyDem(benchmark::State &state)
 {
-    const std::vector<float> &x0 = rx_audio(1);
-    std::vector<float> x = x0;
+    const std::vector<float> &x = rx_audio(1);
     rtty_dem_t *q = rtty_dem_create(16000, 1000, zmh::kBlock);
+    if (!q) {
+        state.SkipWithError("rtty_dem_create refused");
+        return;
+    }
     rtty_dem_set_rate(q, (float)state.range(0) / 100);
     rtty_dem_set_shift(q, 170);
     char c;
     size_t n = 0;
     for (auto _ : state) {
         for (size_t i = 0; i < x.size(); i += zmh::kBlock)
-            rtty_dem_process_block(q, &x[i], zmh::kBlock);
-        while (rtty_getchar(q, &c))
+            rtty_dem_process(q, &x[i], zmh::kBlock);
+        while (rtty_dem_getchar(q, &c))
             ;
         n += x.size();
     }
@@ -73,18 +80,23 @@ BENCHMARK(BM_RttyDem)->Arg(4545)->Arg(30000)->Unit(benchmark::kMillisecond);
 
 static void BM_PskDem(benchmark::State &state)
 {
-    std::vector<float> x = rx_audio(2);
-    ZModemPSKDem q(nullptr, 16000, 1000);
-    q.m_rateIndex = (int)state.range(0);
+    const std::vector<float> &x = rx_audio(2);
+    psk_dem_t *q = psk_dem_create(16000, 1000);
+    if (!q) {
+        state.SkipWithError("psk_dem_create refused");
+        return;
+    }
+    psk_dem_set_rate(q, (int)state.range(0));
     char c;
     size_t n = 0;
     for (auto _ : state) {
         for (size_t i = 0; i < x.size(); i += zmh::kBlock)
-            q.exec(&x[i], zmh::kBlock);
-        while (q.getSingleChar(&c))
+            psk_dem_process(q, &x[i], zmh::kBlock);
+        while (psk_dem_getchar(q, &c))
             ;
         n += x.size();
     }
+    psk_dem_destroy(q);
     report(state, n);
 }
 BENCHMARK(BM_PskDem)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
@@ -92,6 +104,10 @@ BENCHMARK(BM_PskDem)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 static void BM_RttyMod(benchmark::State &state)
 {
     rtty_mod_t *q = rtty_mod_create(16000, 1000, zmh::kBlock);
+    if (!q) {
+        state.SkipWithError("rtty_mod_create refused");
+        return;
+    }
     const QByteArray text = zmh::sample_text(4000, 2, true);
     float buf[512];
     size_t n = 0;
@@ -99,7 +115,7 @@ static void BM_RttyMod(benchmark::State &state)
         if (!rtty_mod_is_active(q))
             rtty_mod_post_message(q, text.constData(), text.size());
         for (int i = 0; i < 32; i++)
-            rtty_mod_process_block(q, buf, 512);
+            rtty_mod_process(q, buf, 512);
         benchmark::DoNotOptimize(buf[0]);
         n += 32 * 512;
     }
@@ -110,19 +126,24 @@ BENCHMARK(BM_RttyMod)->Unit(benchmark::kMillisecond);
 
 static void BM_PskMod(benchmark::State &state)
 {
-    ZModemPSKMod q(nullptr, 16000, 1000);
-    q.m_rateIndex = (int)state.range(0);
-    const QString text = QString::fromLatin1(zmh::sample_text(4000, 2, true));
+    psk_mod_t *q = psk_mod_create(16000, 1000);
+    if (!q) {
+        state.SkipWithError("psk_mod_create refused");
+        return;
+    }
+    psk_mod_set_rate(q, (int)state.range(0));
+    const QByteArray text = zmh::sample_text(4000, 2, true);
     float buf[512];
     size_t n = 0;
     for (auto _ : state) {
-        if (!q.isActive())
-            q.slot_modMsgReceiver(text);
+        if (!psk_mod_is_active(q))
+            psk_mod_post_message(q, text.constData(), text.size());
         for (int i = 0; i < 32; i++)
-            q.exec(buf, 512);
+            psk_mod_process(q, buf, 512);
         benchmark::DoNotOptimize(buf[0]);
         n += 32 * 512;
     }
+    psk_mod_destroy(q);
     report(state, n);
 }
 BENCHMARK(BM_PskMod)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);

@@ -2,11 +2,14 @@
 // element pattern finder and the character tables.
 #include "modem/cw_dem.h"
 
+#include "app/zlog.h"
+#include "modem/cw_dem_p.h"
+
 #include <complex>
 #include <liquid/liquid.h>
+#include <new>
 
-#include <QDebug>
-
+#include <cmath>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -120,15 +123,21 @@ static inline int run_mark(uint32_t e) { return e & 1; }
 
 cw_dem_t *cw_dem_create(float fs, float tone)
 {
-    if (!(fs > 0))
+    if (!(fs > 0) || !std::isfinite(fs)) {
+        qCWarning(logModem, "cw_dem_create: invalid sample rate %g", double(fs));
         return nullptr;
+    }
+    if (!(tone > 0 && tone < fs / 2)) {
+        qCWarning(logModem, "cw_dem_create: tone %g Hz outside 0..%g Hz", double(tone), double(fs / 2));
+        return nullptr;
+    }
     cw_dem_t *q = new (std::nothrow) cw_dem_t();
-    if (!q)
+    if (!q) {
+        qCWarning(logModem, "cw_dem_create: out of memory");
         return nullptr;
+    }
     q->fs = fs;
-    q->tone_used = -1;
     q->tone_req = tone;
-    q->wpm = 20;
     // With the automatic threshold the fixed one is only a floor against
     // keying on near-silence: 1/16 of the classic 15000 (a tone of about
     // -57 dBFS), so that quiet receiver audio still decodes.
@@ -140,7 +149,42 @@ cw_dem_t *cw_dem_create(float fs, float tone)
     q->w_old = 0.9f;
     q->bps = fs / CW_DEM_BLOCK;
     q->run_cap = (unsigned)(3 * q->bps);
+    cw_dem_reset(q);
     return q;
+}
+
+void cw_dem_reset(cw_dem_t *q)
+{
+    // The detector is re-tuned (and its filter rebuilt) on the next block.
+    q->tone_used = -1;
+    q->wpm = 20;
+    q->thr = q->dot = q->dash = q->egap = q->cgap = 0;
+    q->wordgap = 0;
+    q->flags = 0;
+    q->sample_idx = 0;
+    q->prev_energy = 0;
+    q->speed_filter = 0;
+    q->peak = 0;
+    q->nelements = 0;
+    memset(q->runs, 0, sizeof q->runs);
+    q->run_w = q->run_r = 0;
+    q->training = 0;
+    q->train_start = q->train_cur = 0;
+    q->key_state = 0;
+    q->key_last = q->key_pending = 0;
+    q->run_count = 0;
+    q->cur_run = 0;
+    q->char_start = q->char_end = 0;
+    q->waiting = 0;
+    q->spike_seen = 0;
+    q->spike_absorb = 0;
+    q->nco_phase = 0;
+    memset(q->hist, 0, sizeof q->hist);
+    q->hist_pos = 0;
+    q->level_hi = q->level_lo = 0;
+    q->levels_valid = 0;
+    q->queue.clear();
+    q->code = 0;
 }
 
 void cw_dem_destroy(cw_dem_t *q)
@@ -163,6 +207,11 @@ float cw_dem_set_cwtone(cw_dem_t *q, float tone)
     return tone;
 }
 
+float cw_dem_get_cwtone(cw_dem_t *q)
+{
+    return q->tone_req;
+}
+
 unsigned cw_dem_get_wpm(cw_dem_t *q)
 {
     return q->wpm;
@@ -174,6 +223,21 @@ float cw_dem_get_rssi(cw_dem_t *q)
     return r < 0 ? 0 : r > 100 ? 100 : r;
 }
 
+int cw_dem_get_synchronised(cw_dem_t *q)
+{
+    return (q->flags & CW_FLAG_SYNC) ? 1 : 0;
+}
+
+int cw_dem_get_key(cw_dem_t *q)
+{
+    return q->key_state ? 1 : 0;
+}
+
+unsigned cw_dem_get_current_run(cw_dem_t *q)
+{
+    return q->cur_run;
+}
+
 void cw_dem_set_threshold(cw_dem_t *q, int level)
 {
     if (level < 0)
@@ -182,6 +246,11 @@ void cw_dem_set_threshold(cw_dem_t *q, int level)
         q->threshold = level * 500.0f;
     else
         q->threshold = 50000;
+}
+
+float cw_dem_get_threshold(cw_dem_t *q)
+{
+    return q->threshold;
 }
 
 void cw_dem_init(cw_dem_t *q)

@@ -3,13 +3,11 @@
 
 // Morse (CW) decoder for receiver audio. The caller feeds blocks of samples
 // at the host's scale (raw 16-bit values); decoded characters are popped from
-// a small queue by another thread. C-style object without a thread or lock.
+// a small queue by another thread. The record is opaque (modem/cw_dem_p.h);
+// it has no thread and no lock. Setters store a request that the next
+// cw_dem_process applies; getters may be called from any thread.
 
 #include <stdint.h>
-
-#include "modem/zmodem_ring.h"
-
-#include <atomic>
 
 // Single-bin tone detector.
 typedef struct {
@@ -30,80 +28,37 @@ float Goertzel_GetEnergy(Goertzel *g);
 #define CW_DEM_RUNS 256
 #define CW_DEM_QUEUE 100
 
-// Flags byte.
-#define CW_FLAG_SYNC 0x01      // speed learnt
-#define CW_FLAG_DASH 0x02      // last mark was a dash
-#define CW_FLAG_WORDSPACE 0x04 // word space pending
-#define CW_FLAG_EOT 0x08       // end of transmission seen
-
-struct cw_dem_s {
-    Goertzel detector;
-    float fs;
-    float tone_used;              // -1 until the first call tunes the detector
-    std::atomic<float> tone_req;  // written by the GUI thread
-    std::atomic<unsigned> wpm;
-    std::atomic<float> threshold; // minimum key-down level on the energy scale
-    int debounce;
-    unsigned N;
-    int spike_mode;
-
-    // Averages, in blocks.
-    float thr, dot, dash, egap, cgap;
-    float wordgap;
-    uint8_t flags;
-
-    unsigned sample_idx;
-    float prev_energy;
-    float w_new, w_old;
-    float bps;                    // blocks per second
-    float speed_filter;
-    std::atomic<float> peak;
-    float block[CW_DEM_BLOCK];
-
-    uint16_t elements[CW_DEM_MAX_ELEMENTS];
-    unsigned nelements;
-
-    uint32_t runs[CW_DEM_RUNS];
-    unsigned run_w, run_r;
-
-    int training;
-    unsigned train_start, train_cur;
-
-    int key_state, key_last, key_pending;
-    unsigned run_count, cur_run, run_cap;
-
-    unsigned char_start, char_end;
-    int waiting;                  // a long silence already ended the character
-    int spike_seen;               // the previous entry was a spike
-    uint32_t spike_absorb;        // its length, added to the next entry
-
-    // Narrow-band detector: the block is mixed down at the tone and
-    // decimated to one sample through a low-pass much narrower than a
-    // block's own bandwidth; its magnitude is averaged over a few blocks.
-    double nco_phase, nco_step;
-    void *decim;                  // firdecim_crcf, decimation by one block
-    float hist[8];                // recent block magnitudes
-    unsigned hist_pos;
-    // Automatic threshold: tracked key-down and key-up levels.
-    float level_hi, level_lo;
-    int levels_valid;
-
-    ZModemRing<CW_DEM_QUEUE> queue;
-    uint32_t code;
-};
 typedef struct cw_dem_s cw_dem_t;
 
+// fs > 0 and a tone inside (0, fs/2); otherwise the reason is logged and
+// the result is null.
 cw_dem_t *cw_dem_create(float fs, float tone);
 void cw_dem_destroy(cw_dem_t *q);
+// Back to the state after create (untrained, empty queue), keeping the
+// sample rate, the requested tone and the threshold.
+void cw_dem_reset(cw_dem_t *q);
 void cw_dem_process(cw_dem_t *q, const float *samples, unsigned n);
+// Pops one character; 0 when the queue is empty.
 int cw_dem_getchar(cw_dem_t *q, char *out);
+
 float cw_dem_set_cwtone(cw_dem_t *q, float tone);
-unsigned cw_dem_get_wpm(cw_dem_t *q);
-float cw_dem_get_rssi(cw_dem_t *q);
+float cw_dem_get_cwtone(cw_dem_t *q);
 void cw_dem_set_threshold(cw_dem_t *q, int level);
+// The configured minimum key-down level on the energy scale.
+float cw_dem_get_threshold(cw_dem_t *q);
+// Sends the decoder back to speed training.
 void cw_dem_init(cw_dem_t *q);
 
-// Internal steps, exposed for tests.
+unsigned cw_dem_get_wpm(cw_dem_t *q);
+float cw_dem_get_rssi(cw_dem_t *q);
+// 1 once the speed has been learnt.
+int cw_dem_get_synchronised(cw_dem_t *q);
+// 1 while the (debounced) key is down.
+int cw_dem_get_key(cw_dem_t *q);
+// Blocks since the last key change, capped at 3 s of blocks.
+unsigned cw_dem_get_current_run(cw_dem_t *q);
+
+// Steps of cw_dem_process, in the order used.
 int cw_dem_isspike(cw_dem_t *q, unsigned length);
 int cw_dem_partten_finder(cw_dem_t *q, int *charEnd);
 uint32_t cw_dem_codegen(cw_dem_t *q);

@@ -1,9 +1,8 @@
 #include "modem/morsesender.h"
 
 #include "modem/morsetable.h"
+#include "app/zlog.h"
 #include "app/zsystem.h"
-
-#include <QDebug>
 
 #include <gpiod.h>
 
@@ -37,17 +36,17 @@ public:
             return requestStandIn();
         m_chip = gpiod_chip_open_by_name(MorseSender::kChipName);
         if (!m_chip) {
-            qDebug() << "can't open chip" << MorseSender::kChipName;
+            qCDebug(logModem) << "can't open chip" << MorseSender::kChipName;
             return false;
         }
         m_line = gpiod_chip_get_line(m_chip, MorseSender::kLineOffset);
         if (!m_line) {
-            qDebug() << "can't get gpio line" << MorseSender::kLineOffset;
+            qCDebug(logModem) << "can't get gpio line" << MorseSender::kLineOffset;
             return false;
         }
         if (gpiod_line_request_output(m_line, "morsesender", 1) < 0) {
             m_line = nullptr;
-            qDebug() << "can't request line direction";
+            qCDebug(logModem) << "can't request line direction";
             return false;
         }
         m_requested = true;
@@ -83,11 +82,11 @@ private:
         const std::string chip = zsys::path("/dev/gpiochip0");
         m_fd = open(chip.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0) {
-            qDebug() << "can't open chip" << MorseSender::kChipName;
+            qCDebug(logModem) << "can't open chip" << MorseSender::kChipName;
             return false;
         }
         if (!writeEvent(1)) {
-            qDebug() << "can't request line direction";
+            qCDebug(logModem) << "can't request line direction";
             close(m_fd);
             m_fd = -1;
             return false;
@@ -109,7 +108,7 @@ private:
         // A full FIFO (reader behind) loses the event; the keying goes on.
         if (w < 0 && errno == EAGAIN && !m_dropLogged) {
             m_dropLogged = true;
-            qDebug() << "morse key line: reader behind, events dropped";
+            qCDebug(logModem) << "morse key line: reader behind, events dropped";
         }
         return w < 0 && errno == EAGAIN;
     }
@@ -155,7 +154,7 @@ MorseSender::MorseSender(QObject *parent)
 
 MorseSender::~MorseSender()
 {
-    qDebug() << "MorseSender Destroyed";
+    qCDebug(logModem) << "MorseSender Destroyed";
 }
 
 void MorseSender::setUnit(uint32_t ms)
@@ -171,7 +170,7 @@ uint32_t MorseSender::unit() const
 void MorseSender::slot_worker(QString text)
 {
     m_text = text;
-    qDebug() << "morse text:" << m_text;
+    qCDebug(logModem) << "morse text:" << m_text;
 
     KeyLine key;
     if (key.request()) {
@@ -191,7 +190,7 @@ void MorseSender::slot_worker(QString text)
                     key.set(1);
                     pace.wait(u);
                 }
-                qDebug() << "morse char:" << c << code;
+                qCDebug(logModem) << "morse char:" << c << code;
                 pace.wait(3 * u);
             }
             emit sig_sentChar(c);
@@ -203,6 +202,6 @@ void MorseSender::slot_worker(QString text)
 
 void MorseSender::slot_stop()
 {
-    qDebug() << "stop morse sender";
+    qCDebug(logModem) << "stop morse sender";
     m_stop.store(1, std::memory_order_release);
 }

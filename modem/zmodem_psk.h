@@ -1,20 +1,22 @@
 #ifndef ZMODEM_PSK_H
 #define ZMODEM_PSK_H
 
-// BPSK with varicode (PSK31, PSK63, PSK125). ZModemPSKDem turns receiver
-// audio (host scale, raw 16-bit values) into characters with automatic
-// frequency control, symbol timing, a quality figure and a squelch;
-// ZModemPSKMod turns queued text into a cosine-shaped BPSK signal in -1..1.
+// BPSK with varicode (PSK31, PSK63, PSK125). The demodulator psk_dem_t turns
+// receiver audio (host scale, raw 16-bit values) into characters with
+// automatic frequency control, symbol timing, a quality figure and a
+// squelch; the modulator psk_mod_t turns queued text into a cosine-shaped
+// BPSK signal in -1..1. Both records are opaque (modem/zmodem_psk_p.h);
+// setters store a request that the next processing call applies, getters
+// and the text and character queues may be used from another thread.
+//
+// ZModemPSKDem and ZModemPSKMod wrap them for the modem dialog, which
+// connects to their signals.
 
-#include <QMutex>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
-#include <complex>
 #include <stdint.h>
-
-#include "modem/zmodem_ring.h"
 
 namespace PSKModem {
 typedef struct {
@@ -23,6 +25,65 @@ typedef struct {
 } _PSK_COMPLEX;
 }
 
+typedef struct psk_dem_s psk_dem_t;
+typedef struct psk_mod_s psk_mod_t;
+
+// Rate indices: 0 PSK31 (31.25 Bd), 1 PSK63, 2 PSK125.
+#define PSK_RATES 3
+
+// fs a multiple of 4 kHz from 8 kHz up (the symbol rates must divide it),
+// fc inside (0, fs/2); otherwise the reason is logged and the result is null.
+psk_dem_t *psk_dem_create(float fs, float fc);
+void psk_dem_destroy(psk_dem_t *q);
+// Forgets the signal (filters, timing, frequency error, varicode, queue);
+// the settings and the tuned frequency stay.
+void psk_dem_reset(psk_dem_t *q);
+// Processes a block; 0 when the block was dropped because a new rate was
+// applied first, else 1.
+int psk_dem_process(psk_dem_t *q, const float *x, unsigned n);
+// Pops one decoded character; 0 when there is none.
+int psk_dem_getchar(psk_dem_t *q, char *out);
+// Called on the processing thread for each decoded character.
+void psk_dem_set_callback(psk_dem_t *q, void (*cb)(void *user, char c), void *user);
+// A rate outside 0..2 is refused when applied ("Error Baudrate!").
+void psk_dem_set_rate(psk_dem_t *q, int index);
+int psk_dem_get_rate(psk_dem_t *q);
+void psk_dem_set_afc(psk_dem_t *q, int on);
+// Carrier in Hz: re-centres the AFC window (fc ± 50 Hz) and re-acquires.
+void psk_dem_set_fc(psk_dem_t *q, float hz);
+void psk_dem_set_clock_adj(psk_dem_t *q, float ppm);
+int psk_dem_get_quality(psk_dem_t *q);
+int psk_dem_get_squelch(psk_dem_t *q);
+// The frequency the demodulator is tuned to now (with the AFC's offset).
+float psk_dem_get_frequency(psk_dem_t *q);
+// The last symbols' differential I/Q values (up to 16), oldest first.
+int psk_dem_get_scatter(psk_dem_t *q, PSKModem::_PSK_COMPLEX *out, int max);
+
+// fs of at least 1 kHz, fc inside (0, fs/2).
+psk_mod_t *psk_mod_create(float fs, float fc);
+void psk_mod_destroy(psk_mod_t *q);
+// Drops the text and any transmission in progress at once; not while
+// another thread runs psk_mod_process.
+void psk_mod_reset(psk_mod_t *q);
+// Appends bytes (character codes 0..255) and starts sending.
+void psk_mod_post_message(psk_mod_t *q, const char *text, int len);
+void psk_mod_process(psk_mod_t *q, float *out, unsigned n);
+// Called on the processing thread with the sent counter after each
+// character taken from the text.
+void psk_mod_set_callback(psk_mod_t *q, void (*cb)(void *user, uint32_t sent), void *user);
+void psk_mod_set_fc(psk_mod_t *q, float fc);
+void psk_mod_set_fs(psk_mod_t *q, float fs);
+void psk_mod_set_rate(psk_mod_t *q, int index);
+int psk_mod_get_rate(psk_mod_t *q);
+// Drops the pending text; the transmission ends after the character in
+// progress and the postamble.
+void psk_mod_force_stop(psk_mod_t *q);
+uint32_t psk_mod_get_sent_counter(psk_mod_t *q);
+void psk_mod_reset_sent_counter(psk_mod_t *q);
+int psk_mod_is_finish(psk_mod_t *q);
+// 1 while sending (preamble, text or postamble) or about to start.
+int psk_mod_is_active(psk_mod_t *q);
+
 class ZModemPSKDem : public QObject
 {
     Q_OBJECT
@@ -30,21 +91,24 @@ public:
     explicit ZModemPSKDem(QObject *parent = nullptr, float fs = 16000, float fc = 1000);
     ~ZModemPSKDem() override;
 
-    void exec(float *samples, int n);
+    // Null when the demodulator refused its arguments; every call is then
+    // a no-op.
+    psk_dem_t *handle() const { return m_q; }
+
+    void exec(const float *samples, int n);
     void setRXFrequency(float hz);
     void setSampleClkAdj(float ppm);
     int getSingleChar(char *out);
+    // 0 PSK31, 1 PSK63, 2 PSK125; AFC on or off.
+    void setRateIndex(int index);
+    int rateIndex() const;
+    void setAfcEnable(bool on);
 
-    int quality() const { return m_qualityOut; }
-    bool squelchOpen() const { return m_squelchOut; }
-    float actualFrequency() const { return m_rxFreqOut; }
-    // Copies the last symbols' differential I/Q values (up to 16).
+    int quality() const;
+    bool squelchOpen() const;
+    float actualFrequency() const;
     int scatter(PSKModem::_PSK_COMPLEX *out, int max) const;
     static int instances();
-
-    // Written by the dialog: 0 PSK31, 1 PSK63, 2 PSK125; AFC on or off.
-    std::atomic<int> m_rateIndex{0};
-    std::atomic<bool> m_afcEnable{true};
 
 signals:
     void sig_demCharReady(const QChar &c);
@@ -52,83 +116,9 @@ signals:
     void sig_demActualFC(float hz);
 
 private:
-    typedef std::complex<float> cf;
-    void applyRate(int index);
-    void resetDetector();
-    void clearFreqError();
-    void processSample(cf z);
-    void freqError(cf t);
-    bool symbolSync(cf s);
-    void decodeSymb(cf s);
-    void qualityStep(float angle);
-    void putChar(char c);
+    static void charReady(void *user, char c);
 
-    float m_fs;
-    float m_fw;          // working rate after the first decimation
-    float m_fwAdj;       // working rate with the clock adjustment
-    float m_fc;
-    int m_rateApplied = 0;
-    unsigned m_D = 16;
-    void *m_preDecim = nullptr;   // firdecim_rrrf
-    void *m_symDecim = nullptr;   // firdecim_crcf
-    void *m_symFilter = nullptr;  // firfilt_crcf
-    void *m_trkFilter = nullptr;  // firfilt_crcf
-    float m_preBuf[2];
-    int m_preFill = 0;
-    cf m_decBuf[16];
-    unsigned m_decFill = 0;
-
-    double m_phase = 0;
-    double m_ncoStep = 0;
-    double m_corrStep = 0;
-    double m_winLo = 0, m_winHi = 0;
-    bool m_afcApplied = true;
-    int m_acquire = 0;
-
-    float m_agc = 0;
-    cf m_t1, m_t2;
-    float m_freqAvg = 0;
-    float m_phaseErr = 0;    // q
-
-    float m_bins[16];
-    int m_binCount = 0;
-    int m_sampleBin = 0;
-    int m_peakBin = 5;
-    double m_clock = 0;
-    double m_clockStep = 0;
-    int m_prevSampleBin = 0;
-    int m_driftCount = 0;
-    int m_driftTicks = 0;
-    int m_clockDrift = 0;
-
-    cf m_prevSym;
-    cf m_prevSym2;
-    float m_errAvg = 90;
-    int m_revCount = 0;
-    int m_steadyCount = 0;
-    int m_errSignCount = 0;
-    int m_errSign = 0;
-    int m_quality = 10;
-    int m_squelchLevel = 30;
-    bool m_squelch = false;
-    int m_openSymbols = 0;
-
-    uint32_t m_varReg = 0;
-    bool m_zeroSeen = false;
-    uint8_t m_decodeTable[2048];
-
-    ZModemRing<200> m_out;
-    std::atomic<uint64_t> m_scatter[16]; // two floats each, read by the GUI
-    std::atomic<unsigned> m_scatterPos{0};
-
-    std::atomic<int> m_qualityOut{0};
-    std::atomic<bool> m_squelchOut{false};
-    std::atomic<float> m_rxFreqOut{0};
-    std::atomic<float> m_fcReq;
-    std::atomic<int> m_fcSet{0};
-    std::atomic<float> m_ppmReq{0};
-    float m_ppm = 0;
-
+    psk_dem_t *m_q = nullptr;
     static std::atomic<int> s_instances;
 };
 
@@ -139,19 +129,21 @@ public:
     explicit ZModemPSKMod(QObject *parent = nullptr, float fs = 16000, float fc = 1000);
     ~ZModemPSKMod() override;
 
+    psk_mod_t *handle() const { return m_q; }
+
     void SetCarrier(float fc);
     void SetFS(float fs);
     void exec(float *out, int n);
-
-    bool isFinished() const { return m_finished; }
-    bool isActive() const { return m_active || m_startReq; }
-    int sentCounter() const { return m_sent; }
-    void resetSentCounter() { m_sent = 0; }
-
     // 0 PSK31, 1 PSK63, 2 PSK125.
-    std::atomic<int> m_rateIndex{0};
+    void setRateIndex(int index);
+
+    bool isFinished() const;
+    bool isActive() const;
+    int sentCounter() const;
+    void resetSentCounter();
 
 public slots:
+    // Characters above 255 are sent as code 0.
     void slot_modMsgReceiver(const QString &text);
     void slot_modStop();
 
@@ -159,28 +151,9 @@ signals:
     void sig_txCharCount(int count);
 
 private:
-    bool refill();
-    void start();
+    static void charSent(void *user, uint32_t count);
 
-    QMutex m_lock;          // guards m_pending between the GUI and the modulator thread
-    QString m_pending;
-    uint8_t m_bits[24];
-    int m_bitLen = 0;
-    int m_bitPos = 0;
-    int m_symPos = 0;
-    float m_shape[512];
-    float m_amp = 0;
-    float m_sign = 1;
-    double m_phase = 0;
-    std::atomic<double> m_step;
-    std::atomic<float> m_fs;
-    std::atomic<float> m_fc;
-    int m_preamble = 0;
-    int m_postamble = 0;
-    std::atomic<int> m_sent{0};
-    std::atomic<bool> m_active{false};
-    std::atomic<bool> m_finished{true};
-    std::atomic<bool> m_startReq{false};
+    psk_mod_t *m_q = nullptr;
 };
 
 #endif

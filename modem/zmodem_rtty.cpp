@@ -3,16 +3,12 @@
 // (phase-continuous FSK with preamble, stop bits and trailer).
 #include "modem/zmodem_rtty.h"
 
-#include "modem/zmodem_ring.h"
+#include "app/zlog.h"
+#include "modem/zmodem_rtty_p.h"
 
-#include <complex>
-#include <liquid/liquid.h>
+#include <QMutexLocker>
 
-#include <QByteArray>
-#include <QDebug>
-#include <QMutex>
-
-#include <atomic>
+#include <cmath>
 #include <math.h>
 #include <new>
 
@@ -83,34 +79,6 @@ float calc_iir_q(float f, float bw)
 // ---------------------------------------------------------------------------
 // Demodulator
 
-struct rtty_dem_s {
-    iirfilt_rrrf mark_filter, space_filter;
-    float mark_b[3], mark_a[3], space_b[3], space_a[3];
-    iirfilt_rrrf lowpass;
-    float fs;
-    float fc;
-    std::atomic<float> fc_req;
-    float rate;
-    std::atomic<float> rate_req;
-    float shift;
-    std::atomic<float> shift_req;
-    unsigned spb;           // samples per bit
-
-    float env_mark, env_space, floor_mark, floor_space;
-
-    int search_state;
-    int half_count;
-    int receiving;
-    int bit_count;
-    unsigned bits;
-    int sample_count;
-    float acc;              // soft decisions summed over the current bit
-    int prev_bit;
-    int clock_adjusted;
-    int figures;
-
-    ZModemRing<200> out;
-};
 
 // Tone filter bandwidth: about the baud rate, which passes a bit's energy
 // and little more noise (fixed 50/80 Hz filters are too slow for 100 baud
@@ -161,14 +129,31 @@ static void rtty_dem_update_rate(rtty_dem_t *q)
     q->spb = (unsigned)lrintf(q->fs / q->rate);
 }
 
+// The tones must lie inside the band; the shift and rate within the
+// operator's options (and a little beyond, for the tools).
+static bool rtty_args_ok(const char *who, float fs, float fc)
+{
+    if (!(fs >= 1000) || !std::isfinite(fs)) {
+        qCWarning(logModem, "%s: invalid sample rate %g", who, double(fs));
+        return false;
+    }
+    if (!(fc > 0 && fc < fs / 2)) {
+        qCWarning(logModem, "%s: carrier %g Hz outside 0..%g Hz", who, double(fc), double(fs / 2));
+        return false;
+    }
+    return true;
+}
+
 rtty_dem_t *rtty_dem_create(float fs, float fc, uint32_t n)
 {
     (void)n;
-    if (!(fs > 0))
+    if (!rtty_args_ok("rtty_dem_create", fs, fc))
         return nullptr;
     rtty_dem_t *q = new (std::nothrow) rtty_dem_t();
-    if (!q)
+    if (!q) {
+        qCWarning(logModem, "rtty_dem_create: out of memory");
         return nullptr;
+    }
     q->fs = fs;
     q->fc = fc;
     q->fc_req = fc;
@@ -177,10 +162,29 @@ rtty_dem_t *rtty_dem_create(float fs, float fc, uint32_t n)
     q->shift = 170;
     q->shift_req = 170;
     q->spb = (unsigned)lrintf(fs / q->rate);
-    qDebug() << "rtty one_bit_sam_count:" << q->spb;
+    qCDebug(logModem) << "rtty one_bit_sam_count:" << q->spb;
     rtty_dem_update_bpf(q);
     rtty_dem_update_rate(q);
     return q;
+}
+
+void rtty_dem_reset(rtty_dem_t *q)
+{
+    iirfilt_rrrf_reset(q->mark_filter);
+    iirfilt_rrrf_reset(q->space_filter);
+    iirfilt_rrrf_reset(q->lowpass);
+    q->env_mark = q->env_space = q->floor_mark = q->floor_space = 0;
+    q->search_state = 0;
+    q->half_count = 0;
+    q->receiving = 0;
+    q->bit_count = 0;
+    q->bits = 0;
+    q->sample_count = 0;
+    q->acc = 0;
+    q->prev_bit = 0;
+    q->clock_adjusted = 0;
+    q->figures = 0;
+    q->out.clear();
 }
 
 void rtty_dem_destroy(rtty_dem_t *q)
@@ -196,7 +200,7 @@ void rtty_dem_destroy(rtty_dem_t *q)
 void rtty_dem_set_fc(rtty_dem_t *q, float fc) { q->fc_req = fc; }
 void rtty_dem_set_shift(rtty_dem_t *q, float shift) { q->shift_req = shift; }
 void rtty_dem_set_rate(rtty_dem_t *q, float rate) { q->rate_req = rate; }
-int rtty_getchar(rtty_dem_t *q, char *out) { return q->out.get(out); }
+int rtty_dem_getchar(rtty_dem_t *q, char *out) { return q->out.get(out); }
 unsigned rtty_dem_get_samples_per_bit(rtty_dem_t *q) { return q->spb; }
 
 // One envelope step: fast attack (or release) k1, slow the other way k2.
@@ -244,7 +248,7 @@ static int rtty_dem_bit_detector(rtty_dem_t *q, float x, float *soft)
 // its end. Each bit is decided by the sum of the soft decision over its
 // middle three quarters, which averages the noise over the bit instead of
 // trusting one sample at its centre.
-static void rtty_dem_process(rtty_dem_t *q, float x)
+static void rtty_dem_step(rtty_dem_t *q, float x)
 {
     const int S = (int)q->spb;
     float soft;
@@ -332,7 +336,7 @@ static void rtty_dem_process(rtty_dem_t *q, float x)
         q->figures = 0;
 }
 
-void rtty_dem_process_block(rtty_dem_t *q, float *x, unsigned n)
+void rtty_dem_process(rtty_dem_t *q, const float *x, unsigned n)
 {
     const float rate = q->rate_req, fc = q->fc_req, shift = q->shift_req;
     bool rateChanged = false;
@@ -347,7 +351,7 @@ void rtty_dem_process_block(rtty_dem_t *q, float *x, unsigned n)
         rtty_dem_update_bpf(q);
     }
     for (unsigned i = 0; i < n; i++)
-        rtty_dem_process(q, x[i]);
+        rtty_dem_step(q, x[i]);
 }
 
 // ---------------------------------------------------------------------------
@@ -355,43 +359,18 @@ void rtty_dem_process_block(rtty_dem_t *q, float *x, unsigned n)
 
 static const uint8_t kTrailer[11] = {8, 8, 8, 8, 8, 8, 4, 4, 4, 4, 0};
 
-struct rtty_mod_s {
-    std::atomic<uint8_t> active{0};
     std::atomic<uint8_t> finished{1};
-    int phase;              // 0 start bit / idle, 1 data bits, 2 stop bits
-    unsigned code;
-    int data_bits;
-    int stop_mode;          // 0: 1, 1: 1.5, 2: 2 stop bits
-    int shift_state;        // 0 letters, 1 figures, -1 not yet announced
-    int preamble;
-    int trailer_index;
-    int trailer_done;       // the terminating entry has been sent
-    std::atomic<uint8_t> force_stop{0};
-    std::atomic<uint8_t> start_req{0}; // text posted; the modulator thread starts
-    int counted;
-    std::atomic<uint32_t> sent{0};
-    double samples_left;
-    double spb;
-    float fs;
-    float fc, rate, shift;
-    std::atomic<float> fc_req, rate_req, shift_req;
-    float bit_value, smoothed;
-    double shift_step, mark_step, space_step;
-    double osc_phase;
-    float smooth_k;
-
-    QMutex lock;            // guards the queue between the GUI and the modulator thread
-    QByteArray queue;
-};
 
 rtty_mod_t *rtty_mod_create(float fs, float fc, uint32_t n)
 {
     (void)n;
-    if (!(fs > 0))
+    if (!rtty_args_ok("rtty_mod_create", fs, fc))
         return nullptr;
     rtty_mod_t *q = new (std::nothrow) rtty_mod_t();
-    if (!q)
+    if (!q) {
+        qCWarning(logModem, "rtty_mod_create: out of memory");
         return nullptr;
+    }
     q->fs = fs;
     q->fc = -1; // applied on the first block
     q->rate = 45.45f;
@@ -404,6 +383,26 @@ rtty_mod_t *rtty_mod_create(float fs, float fc, uint32_t n)
     q->smooth_k = 1.0f / 32;
     q->spb = fs / 45.45;
     return q;
+}
+
+void rtty_mod_reset(rtty_mod_t *q)
+{
+    {
+        QMutexLocker l(&q->lock);
+        q->queue.clear();
+    }
+    q->start_req = 0;
+    q->force_stop = 0;
+    q->active = 0;
+    q->finished = 1;
+    q->sent = 0;
+    q->counted = 0;
+    q->smoothed = 0;
+    q->osc_phase = 0;
+    q->shift_state = 0;
+    q->preamble = 32;
+    q->phase = 0;
+    q->samples_left = 0;
 }
 
 void rtty_mod_destroy(rtty_mod_t *q)
@@ -533,7 +532,7 @@ static int rtty_mod_next_code(rtty_mod_t *q)
     return code;
 }
 
-void rtty_mod_process_block(rtty_mod_t *q, float *out, unsigned n)
+void rtty_mod_process(rtty_mod_t *q, float *out, unsigned n)
 {
     if (q->start_req.exchange(0) && !q->active)
         rtty_mod_start(q);

@@ -1,10 +1,9 @@
 #include "modem/zrmodem.h"
 
+#include "app/zlog.h"
 #include "audio/zaudiopcm.h"
 
 #include <liquid/liquid.h>
-
-#include <QDebug>
 
 #include <algorithm>
 #include <cerrno>
@@ -58,6 +57,100 @@ void recover(snd_pcm_t *h, int err, unsigned count)
 
 } // namespace
 
+// What the host does with the modems of one mode: one entry per Mode. A null
+// step means the mode has none: CW has no modulator here (the Morse sender
+// keys it). Every step tolerates a modem that refused its arguments.
+struct ZRModemOps {
+    const char *name;
+    // Tuned to a pitch of its own (CW: the decoder's tone); the other modes
+    // all follow fc together, so a mode change keeps the carrier.
+    bool pitched;
+    void (*tune)(ZRModem *m, float hz);
+    void (*demodulate)(ZRModem *m, float *x, unsigned n);
+    int (*getchar)(ZRModem *m, char *out);
+    void (*post)(ZRModem *m, const QString &text);
+    void (*modulate)(ZRModem *m, float *y, unsigned n);
+    bool (*busy)(ZRModem *m);
+    void (*stop)(ZRModem *m);
+    void (*resetSent)(ZRModem *m);
+
+    static void pskTune(ZRModem *m, float hz)
+    {
+        m->pskDem->setRXFrequency(hz);
+        m->pskMod->SetCarrier(hz);
+    }
+    static void pskDemodulate(ZRModem *m, float *x, unsigned n) { m->pskDem->exec(x, int(n)); }
+    static int pskGetchar(ZRModem *m, char *out) { return m->pskDem->getSingleChar(out); }
+    static void pskPost(ZRModem *m, const QString &text) { m->pskMod->slot_modMsgReceiver(text); }
+    static void pskModulate(ZRModem *m, float *y, unsigned n) { m->pskMod->exec(y, int(n)); }
+    static bool pskBusy(ZRModem *m) { return m->pskMod->isActive(); }
+    static void pskStop(ZRModem *m) { m->pskMod->slot_modStop(); }
+    static void pskResetSent(ZRModem *m) { m->pskMod->resetSentCounter(); }
+
+    static void rttyTune(ZRModem *m, float hz)
+    {
+        if (m->rttyDem)
+            rtty_dem_set_fc(m->rttyDem, hz);
+        if (m->rttyMod)
+            rtty_mod_set_fc(m->rttyMod, hz);
+    }
+    static void rttyDemodulate(ZRModem *m, float *x, unsigned n)
+    {
+        if (m->rttyDem)
+            rtty_dem_process(m->rttyDem, x, n);
+    }
+    static int rttyGetchar(ZRModem *m, char *out) { return m->rttyDem ? rtty_dem_getchar(m->rttyDem, out) : 0; }
+    static void rttyPost(ZRModem *m, const QString &text)
+    {
+        if (!m->rttyMod)
+            return;
+        const QByteArray bytes = text.toLatin1();
+        rtty_mod_post_message(m->rttyMod, bytes.constData(), bytes.size());
+    }
+    static void rttyModulate(ZRModem *m, float *y, unsigned n)
+    {
+        if (m->rttyMod)
+            rtty_mod_process(m->rttyMod, y, n);
+        else
+            std::fill(y, y + n, 0.0f);
+    }
+    static bool rttyBusy(ZRModem *m) { return m->rttyMod && rtty_mod_is_active(m->rttyMod); }
+    static void rttyStop(ZRModem *m)
+    {
+        if (m->rttyMod)
+            rtty_mod_force_stop(m->rttyMod);
+    }
+    static void rttyResetSent(ZRModem *m)
+    {
+        if (m->rttyMod)
+            rtty_mod_reset_sent_counter(m->rttyMod);
+    }
+
+    static void cwTune(ZRModem *m, float hz)
+    {
+        if (m->cwDem)
+            cw_dem_set_cwtone(m->cwDem, hz);
+    }
+    static void cwDemodulate(ZRModem *m, float *x, unsigned n) { m->demodulateCw(x, n); }
+    static int cwGetchar(ZRModem *m, char *out) { return m->cwDem ? cw_dem_getchar(m->cwDem, out) : 0; }
+};
+
+static const ZRModemOps kModes[ZRModem::ModeCount] = {
+    {"BPSK", false, ZRModemOps::pskTune, ZRModemOps::pskDemodulate, ZRModemOps::pskGetchar,
+     ZRModemOps::pskPost, ZRModemOps::pskModulate, ZRModemOps::pskBusy, ZRModemOps::pskStop,
+     ZRModemOps::pskResetSent},
+    {"RTTY", false, ZRModemOps::rttyTune, ZRModemOps::rttyDemodulate, ZRModemOps::rttyGetchar,
+     ZRModemOps::rttyPost, ZRModemOps::rttyModulate, ZRModemOps::rttyBusy, ZRModemOps::rttyStop,
+     ZRModemOps::rttyResetSent},
+    {"CW", true, ZRModemOps::cwTune, ZRModemOps::cwDemodulate, ZRModemOps::cwGetchar,
+     nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const ZRModemOps *ZRModem::ops(int m)
+{
+    return m >= 0 && m < ModeCount ? &kModes[m] : nullptr;
+}
+
 ZRModem::ZRModem(float fc_, uint32_t fs_, uint32_t N_)
     : trackedFc(fc_)
     , N(N_ ? N_ : 1024)
@@ -70,27 +163,32 @@ ZRModem::ZRModem(float fc_, uint32_t fs_, uint32_t N_)
 {
     m_acc.reserve(size_t(11) * N * 2);
 
-    capture = new zaudio_pcm_t("mixcapture", SND_PCM_STREAM_CAPTURE, SND_PCM_FORMAT_S16_LE, 16000, 2, 1024, 0);
-    playback = new zaudio_pcm_t("mixplayback", SND_PCM_STREAM_PLAYBACK, SND_PCM_FORMAT_S16_LE, 16000, 2, 1024, 0);
-    // Both threads wait on the devices with time limits of their own; a
-    // blocking read or write on a stalled card would never see a stop flag.
-    if (capture->handle)
-        snd_pcm_nonblock(capture->handle, 1);
-    if (playback->handle)
-        snd_pcm_nonblock(playback->handle, 1);
+    capture = new zaudio_pcm_t("mixcapture", SND_PCM_STREAM_CAPTURE, SND_PCM_FORMAT_S16_LE, fs, 2, 1024, 0);
+    playback = new zaudio_pcm_t("mixplayback", SND_PCM_STREAM_PLAYBACK, SND_PCM_FORMAT_S16_LE, fs, 2, 1024, 0);
+    for (zaudio_pcm_t *p : {capture, playback}) {
+        if (!p->handle)
+            continue;
+        // Both threads wait on the devices with time limits of their own; a
+        // blocking read or write on a stalled card would never see a stop flag.
+        snd_pcm_nonblock(p->handle, 1);
+        if (p->buffer && p->rate != fs)
+            qCWarning(logModem, "zrmodem: %s runs at %u Hz, the modems at %u Hz", p->name, p->rate, fs);
+    }
 
     cwDem = cw_dem_create(float(fs), 800.0f);
     rttyDem = rtty_dem_create(float(fs), 1000.0f, N);
     pskDem = new ZModemPSKDem(nullptr, float(fs), 1000.0f);
     rttyMod = rtty_mod_create(float(fs), 1000.0f, N);
     pskMod = new ZModemPSKMod(nullptr, float(fs), 1000.0f);
+    if (!cwDem || !rttyDem || !pskDem->handle() || !rttyMod || !pskMod->handle())
+        qCWarning(logModem, "zrmodem: a modem refused %u Hz; its mode stays silent", fs);
 
     m_decim = firdecim_crcf_create_kaiser(kDecim, 8, 60.0f);
     firdecim_crcf_set_scale(DECIM, 1.0f / kDecim);
     m_lowpass = firfilt_crcf_create_kaiser(60, 0.05f, 60.0f, 0.0f);
     firfilt_crcf_set_scale(LOWPASS, 0.1f);
 
-    qDebug() << "zrmodem:" << static_cast<void *>(this) << "created";
+    qCDebug(logModem, ) << "zrmodem:" << static_cast<void *>(this) << "created";
 }
 
 ZRModem::~ZRModem()
@@ -100,7 +198,7 @@ ZRModem::~ZRModem()
     if (demStarted) {
         void *res = nullptr;
         pthread_join(demThread, &res);
-        qDebug() << "dem thread joined." << res;
+        qCDebug(logModem, ) << "dem thread joined." << res;
         demStarted = false;
     }
     modStop.store(1, std::memory_order_release);
@@ -108,7 +206,7 @@ ZRModem::~ZRModem()
     if (modStarted) {
         void *res = nullptr;
         pthread_join(modThread, &res);
-        qDebug() << "mod thread joined." << res;
+        qCDebug(logModem, ) << "mod thread joined." << res;
         modStarted = false;
     }
     delete capture;
@@ -120,7 +218,7 @@ ZRModem::~ZRModem()
     firfilt_crcf_destroy(LOWPASS);
     delete pskDem;
     delete pskMod;
-    qDebug() << "zrmodem:" << static_cast<void *>(this) << "destroyed";
+    qCDebug(logModem, ) << "zrmodem:" << static_cast<void *>(this) << "destroyed";
 }
 
 int ZRModem::start()
@@ -130,7 +228,7 @@ int ZRModem::start()
             return 0;
         const int err = pthread_create(&thread, nullptr, body, this);
         if (err != 0)
-            qDebug("create ZRModem::%s error!,%d", name, err);
+            qCDebug(logModem, "create ZRModem::%s error!,%d", name, err);
         started = err == 0;
         return err;
     };
@@ -144,29 +242,21 @@ void ZRModem::setFc(float f)
     m_fc.store(f, std::memory_order_relaxed);
     const double step = double(f) * kTwoPi / double(fs);
     m_ncoBase.store(step, std::memory_order_relaxed);
-    if (mode.load(std::memory_order_relaxed) == ModeCW) {
-        cw_dem_set_cwtone(cwDem, f);
+    const ZRModemOps *cur = ops(mode.load(std::memory_order_relaxed));
+    if (cur && cur->pitched) {
+        cur->tune(this, f);
         return;
     }
-    pskDem->setRXFrequency(f);
-    pskMod->SetCarrier(f);
-    rtty_dem_set_fc(rttyDem, f);
-    rtty_mod_set_fc(rttyMod, f);
-    qDebug() << "new lo phase=" << step;
+    for (const ZRModemOps &o : kModes)
+        if (!o.pitched)
+            o.tune(this, f);
+    qCDebug(logModem) << "new lo phase=" << step;
 }
 
 QString ZRModem::modeName(int m)
 {
-    switch (m) {
-    case ModeBPSK:
-        return QStringLiteral("BPSK");
-    case ModeRTTY:
-        return QStringLiteral("RTTY");
-    case ModeCW:
-        return QStringLiteral("CW");
-    default:
-        return QStringLiteral("UNKNOWN");
-    }
+    const ZRModemOps *o = ops(m);
+    return QString::fromLatin1(o ? o->name : "UNKNOWN");
 }
 
 void ZRModem::setTransmitFlag(uint8_t on)
@@ -182,18 +272,10 @@ bool ZRModem::postText(const QString &text)
 {
     if (text.isEmpty())
         return false;
-    switch (mode.load(std::memory_order_relaxed)) {
-    case ModeRTTY: {
-        const QByteArray bytes = text.toLatin1();
-        rtty_mod_post_message(rttyMod, bytes.constData(), bytes.size());
-        break;
-    }
-    case ModeBPSK:
-        pskMod->slot_modMsgReceiver(text);
-        break;
-    default:
+    const ZRModemOps *o = ops(mode.load(std::memory_order_relaxed));
+    if (!o || !o->post)
         return false;
-    }
+    o->post(this, text);
     setTransmitFlag(1);
     return true;
 }
@@ -201,6 +283,12 @@ bool ZRModem::postText(const QString &text)
 uint8_t ZRModem::trxState() const
 {
     return transmitFlag() && mode.load(std::memory_order_relaxed) != ModeCW ? 1 : 0;
+}
+
+int ZRModem::getChar(char *out)
+{
+    const ZRModemOps *o = ops(mode.load(std::memory_order_relaxed));
+    return o ? o->getchar(this, out) : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -270,36 +358,33 @@ void ZRModem::demodulate(float *samples)
     const int md = mode.load(std::memory_order_relaxed);
     if (md != m_prevMode) {
         m_prevMode = md;
-        cw_dem_init(cwDem);
+        if (cwDem)
+            cw_dem_init(cwDem);
         cwInits.fetch_add(1, std::memory_order_relaxed);
-        qDebug() << "modem mode changed," << md;
+        qCDebug(logModem) << "modem mode changed," << md;
     }
-    switch (md) {
-    case ModeBPSK:
-        pskDem->exec(samples, int(N));
-        break;
-    case ModeCW:
-        if (afcEnable.load(std::memory_order_relaxed)) {
-            // Every new tone redesigns the decoder's detector and restarts
-            // its filter; the tracked frequency moves a little with every
-            // block, so it is handed on only once it has moved by a step
-            // well inside the detector's bandwidth.
-            const float f = trackedFc.load(std::memory_order_relaxed);
-            if (std::fabs(f - m_cwAfcTone) >= kCwAfcStep) {
-                m_cwAfcTone = std::round(f);
-                cw_dem_set_cwtone(cwDem, m_cwAfcTone);
-            }
-        } else {
-            m_cwAfcTone = -1000.0f;
+    if (const ZRModemOps *o = ops(md))
+        o->demodulate(this, samples, N);
+}
+
+void ZRModem::demodulateCw(float *samples, unsigned n)
+{
+    if (!cwDem)
+        return;
+    if (afcEnable.load(std::memory_order_relaxed)) {
+        // Every new tone redesigns the decoder's detector and restarts
+        // its filter; the tracked frequency moves a little with every
+        // block, so it is handed on only once it has moved by a step
+        // well inside the detector's bandwidth.
+        const float f = trackedFc.load(std::memory_order_relaxed);
+        if (std::fabs(f - m_cwAfcTone) >= kCwAfcStep) {
+            m_cwAfcTone = std::round(f);
+            cw_dem_set_cwtone(cwDem, m_cwAfcTone);
         }
-        cw_dem_process(cwDem, samples, N);
-        break;
-    case ModeRTTY:
-        rtty_dem_process_block(rttyDem, samples, N);
-        break;
-    default:
-        break;
+    } else {
+        m_cwAfcTone = -1000.0f;
     }
+    cw_dem_process(cwDem, samples, n);
 }
 
 int ZRModem::rxFrames(const int16_t *frames, size_t n)
@@ -328,7 +413,7 @@ int ZRModem::rxFrames(const int16_t *frames, size_t n)
     if (m_accFrames > size_t(10) * N) {
         m_acc.clear();
         m_accFrames = 0;
-        qDebug() << "rxbuffer full.";
+        qCDebug(logModem, ) << "rxbuffer full.";
     }
     blocksProcessed.fetch_add(1, std::memory_order_relaxed);
     return 1;
@@ -368,7 +453,7 @@ void ZRModem::readCapture()
         return;
     if (got == -EPIPE) {
         if (shouldLog(m_capErrors))
-            qDebug() << "modem capture overrun, count" << m_capErrors;
+            qCDebug(logModem, ) << "modem capture overrun, count" << m_capErrors;
         recover(h, int(got), m_capErrors);
         // A prepared capture stream stays idle until started.
         snd_pcm_start(h);
@@ -377,11 +462,11 @@ void ZRModem::readCapture()
         while ((err = snd_pcm_resume(h)) == -EAGAIN && sleepUnlessStopped(demStop, 1000)) {
         }
         if (err < 0 && (err = snd_pcm_prepare(h)) < 0)
-            qDebug("Can't recovery from suspend, prepare failed: %s\n", snd_strerror(err));
+            qCDebug(logModem, "Can't recovery from suspend, prepare failed: %s\n", snd_strerror(err));
         snd_pcm_start(h);
     } else {
         if (shouldLog(m_capErrors))
-            qDebug() << "pcm read error: " << snd_strerror(int(got)) << "count" << m_capErrors;
+            qCDebug(logModem, ) << "pcm read error: " << snd_strerror(int(got)) << "count" << m_capErrors;
         recover(h, int(got), m_capErrors);
         snd_pcm_start(h);
     }
@@ -390,7 +475,7 @@ void ZRModem::readCapture()
 void *ZRModem::thread_dem(void *arg)
 {
     ZRModem *m = static_cast<ZRModem *>(arg);
-    qDebug("ZRModem::thread_dem created, 0x%lx", (unsigned long)(uintptr_t)m);
+    qCDebug(logModem, "ZRModem::thread_dem created, 0x%lx", (unsigned long)(uintptr_t)m);
     if (snd_pcm_t *h = m->capture->handle) {
         snd_pcm_prepare(h);
         snd_pcm_start(h);
@@ -411,10 +496,9 @@ void ZRModem::stopModulatorOf(int m)
 {
     // The queued text of the mode being left is dropped; the modulator ends
     // its transmission with its usual trailer.
-    if (m == ModeRTTY)
-        rtty_mod_force_stop(rttyMod);
-    else if (m == ModeBPSK)
-        pskMod->slot_modStop();
+    const ZRModemOps *o = ops(m);
+    if (o && o->stop)
+        o->stop(this);
 }
 
 ZRModem::ModAction ZRModem::modStep(int16_t *period, unsigned M, bool paused)
@@ -432,27 +516,27 @@ ZRModem::ModAction ZRModem::modStep(int16_t *period, unsigned M, bool paused)
     if (m_txFlag.load()) {
         // The mode's own modulator; while it is idle, one still finishing
         // after a mode change is played out.
-        const bool rttyBusy = rtty_mod_is_active(rttyMod);
-        const bool pskBusy = pskMod->isActive();
-        int src = md;
-        if (src == ModeRTTY && !rttyBusy && pskBusy)
-            src = ModeBPSK;
-        else if (src == ModeBPSK && !pskBusy && rttyBusy)
-            src = ModeRTTY;
-        else if (src != ModeRTTY && src != ModeBPSK)
-            src = rttyBusy ? ModeRTTY : pskBusy ? ModeBPSK : -1;
+        const ZRModemOps *cur = ops(md);
+        const ZRModemOps *src = cur && cur->modulate && cur->busy(this) ? cur : nullptr;
+        for (const ZRModemOps &o : kModes)
+            if (!src && o.modulate && o.busy(this))
+                src = &o;
+        if (!src && cur && cur->modulate)
+            src = cur;
         float *s = m_tx.data();
-        if (src == ModeBPSK)
-            pskMod->exec(s, int(M));
-        else if (src == ModeRTTY)
-            rtty_mod_process_block(rttyMod, s, M);
+        if (src)
+            src->modulate(this, s, M);
         else
             std::fill(s, s + M, 0.0f); // CW: the Morse sender keys the radio
 
-        if (!rtty_mod_is_active(rttyMod) && !pskMod->isActive()) {
+        bool busy = false;
+        for (const ZRModemOps &o : kModes)
+            busy = busy || (o.busy && o.busy(this));
+        if (!busy) {
             std::memset(period, 0, size_t(M) * 4);
-            rtty_mod_reset_sent_counter(rttyMod);
-            pskMod->resetSentCounter();
+            for (const ZRModemOps &o : kModes)
+                if (o.resetSent)
+                    o.resetSent(this);
             m_txFlag.store(0);
             // Text posted while this pass ran: keep transmitting.
             if (m_txPosts.load() != posts)
@@ -523,7 +607,7 @@ void ZRModem::writePlayback(const int16_t *period, unsigned M)
             if (nowMs() - lastProgress > uint64_t(kWriteStallMs)) {
                 m_playErrors++;
                 if (shouldLog(m_playErrors))
-                    qDebug() << "pcm write error: playback stalled";
+                    qCDebug(logModem, ) << "pcm write error: playback stalled";
                 break;
             }
             snd_pcm_wait(h, kWaitMs);
@@ -533,17 +617,17 @@ void ZRModem::writePlayback(const int16_t *period, unsigned M)
         m_playErrors++;
         if (r == -EPIPE) {
             if (shouldLog(m_playErrors))
-                qDebug() << "modem playback underrun, count" << m_playErrors;
+                qCDebug(logModem, ) << "modem playback underrun, count" << m_playErrors;
             recover(h, int(r), m_playErrors);
         } else if (r == -ESTRPIPE) {
             int err;
             while ((err = snd_pcm_resume(h)) == -EAGAIN && sleepUnlessStopped(modStop, 1000)) {
             }
             if (err < 0 && (err = snd_pcm_prepare(h)) < 0)
-                qDebug("Can't recovery from suspend, prepare failed: %s\n", snd_strerror(err));
+                qCDebug(logModem, "Can't recovery from suspend, prepare failed: %s\n", snd_strerror(err));
         } else {
             if (shouldLog(m_playErrors))
-                qDebug() << "pcm write error: " << snd_strerror(int(r));
+                qCDebug(logModem, ) << "pcm write error: " << snd_strerror(int(r));
         }
         break;
     }
@@ -556,7 +640,7 @@ void ZRModem::writePlayback(const int16_t *period, unsigned M)
 void *ZRModem::thread_mod(void *arg)
 {
     ZRModem *m = static_cast<ZRModem *>(arg);
-    qDebug("ZRModem::thread_mod created, 0x%lx", (unsigned long)(uintptr_t)m);
+    qCDebug(logModem, "ZRModem::thread_mod created, 0x%lx", (unsigned long)(uintptr_t)m);
     unsigned M = m->N / 2;
     if (m->playback->buffer && m->playback->period_reported > 0)
         M = unsigned(m->playback->period_reported / 2);
@@ -570,7 +654,7 @@ void *ZRModem::thread_mod(void *arg)
         case ModPause:
             if (!paused) {
                 m->drainPlayback();
-                qDebug() << "modem playback paused";
+                qCDebug(logModem, ) << "modem playback paused";
             }
             paused = true;
             break;
@@ -579,7 +663,7 @@ void *ZRModem::thread_mod(void *arg)
         case ModResume:
             if (snd_pcm_t *h = m->playback->handle)
                 snd_pcm_prepare(h);
-            qDebug() << "modem playback resumed";
+            qCDebug(logModem, ) << "modem playback resumed";
             // fall through
         case ModWrite:
             m->writePlayback(period.data(), M);

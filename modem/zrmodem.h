@@ -35,12 +35,15 @@
 #include "modem/zmodem_rtty.h"
 
 struct zaudio_pcm_t;
+struct ZRModemOps;
 
 class ZRModem
 {
 public:
-    enum Mode { ModeBPSK = 0, ModeRTTY = 1, ModeCW = 2 };
+    enum Mode { ModeBPSK = 0, ModeRTTY = 1, ModeCW = 2, ModeCount = 3 };
 
+    // Both streams are opened at fs, the rate the modems run at; a device
+    // that grants another rate is logged.
     ZRModem(float fc = 1000.0f, uint32_t fs = 16000, uint32_t N = 1024);
     ~ZRModem();
     ZRModem(const ZRModem &) = delete;
@@ -71,6 +74,9 @@ public:
     // What the radio is told: transmitting unless the flag is down or the
     // mode is CW.
     uint8_t trxState() const;
+    // Pops one character decoded by the demodulator of the current mode; 0
+    // when there is none.
+    int getChar(char *out);
 
     // Fed by the demodulator thread (tests call it directly): interleaved
     // stereo frames as read from the capture. Appends them unless the
@@ -105,7 +111,8 @@ public:
     std::atomic<uint64_t> framesIgnored{0}; // received while transmitting
     std::atomic<uint32_t> cwInits{0};       // mode changes seen by the decoder side
 
-    // Modems, owned.
+    // Modems, owned; one that refused its arguments stays null (logged) and
+    // its mode neither receives nor transmits.
     cw_dem_t *cwDem = nullptr;
     rtty_dem_t *rttyDem = nullptr;
     ZModemPSKDem *pskDem = nullptr;
@@ -140,9 +147,12 @@ public:
     static constexpr float kCwAfcStep = 2.0f;
 
 private:
+    friend struct ZRModemOps;
+    static const ZRModemOps *ops(int mode);
     void track(float x);
     void trackDecimated(std::complex<float> y);
     void demodulate(float *samples);
+    void demodulateCw(float *samples, unsigned n);
     void stopModulatorOf(int mode);
     void readCapture();
     void drainPlayback();

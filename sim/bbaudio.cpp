@@ -4,6 +4,7 @@
 #include "sim/bbmic.h"
 #include "sim/bbstations.h"
 #include "sim/alsa/zsimaudio.h"
+#include "modem/zmodem_wav.h"
 
 #include <QByteArray>
 #include <QTextStream>
@@ -34,6 +35,8 @@ const int kActiveLevel = 328;        // 1 % of full scale
 const uint64_t kBurstGapBlocks = 20; // 200 ms of silence ends a burst
 // A key-line line longer than this is garbage and skipped.
 const size_t kMaxKeyLine = 128;
+// The transmit audio kept for "txaudio save": two minutes.
+const size_t kMaxRecordFrames = 120 * 16000;
 
 } // namespace
 
@@ -50,6 +53,7 @@ BbAudio::~BbAudio()
 bool BbAudio::start(const QString &root)
 {
     const QByteArray r = root.toLocal8Bit();
+    m_root = root;
     m_stations.reset(new BbStations);
     m_peer = zsimaudio_create(r.constData());
     if (!m_peer) {
@@ -133,6 +137,8 @@ void BbAudio::txBlock(const int16_t *frames, size_t n)
     }
     const bool keyed = peak >= kActiveLevel && m_board->transmitting();
     std::lock_guard<std::mutex> lock(m_mutex);
+    for (size_t i = 0; i < n && m_txRecord.size() < kMaxRecordFrames; i++)
+        m_txRecord.push_back(frames[2 * i]);
     TxStats &s = m_txs;
     s.frames += n;
     s.peak = std::max(s.peak, peak);
@@ -251,17 +257,36 @@ void BbAudio::keyLoop()
     }
 }
 
+QString BbAudio::saveTxAudio()
+{
+    std::vector<int16_t> samples;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        samples = m_txRecord;
+    }
+    const QString rel = QStringLiteral("tmp/txaudio.wav");
+    if (zwav_write(m_root + QLatin1Char('/') + rel, samples, 16000) < 0)
+        return QStringLiteral("error cannot write ") + rel;
+    return QStringLiteral("ok file=%1 frames=%2").arg(rel).arg(samples.size());
+}
+
 bool BbAudio::command(const QString &name, const QStringList &args, QString *reply)
 {
     const bool reset = args.size() == 1 && args[0] == QLatin1String("reset");
     if (name == QLatin1String("txaudio")) {
-        if (!args.isEmpty() && !reset) {
-            *reply = QStringLiteral("error usage: txaudio [reset]");
+        const bool save = args.size() == 1 && args[0] == QLatin1String("save");
+        if (!args.isEmpty() && !reset && !save) {
+            *reply = QStringLiteral("error usage: txaudio [reset|save]");
+            return true;
+        }
+        if (save) {
+            *reply = saveTxAudio();
             return true;
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         if (reset) {
             m_txs = TxStats();
+            m_txRecord.clear();
             *reply = QStringLiteral("ok");
             return true;
         }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class BbBoard;
 class BbStations;
@@ -38,6 +39,12 @@ struct zsimaudio_t;
 //       L: length of the last (or current) burst in ms; P: peak sample;
 //       R: RMS of the active audio; H: its frequency from zero crossings;
 //       on: a burst is in progress. "reset" zeroes them and answers "ok".
+//   txaudio save
+//       ok file=tmp/txaudio.wav frames=F
+//       writes the left channel of the transmit audio received since the
+//       last reset (at most the first 120 s of it, silence included) as a
+//       16 kHz mono WAV file under the system root, so a test can decode
+//       what the radio sent.
 //   cwkey [reset]
 //       ok level=0|1 downs=N down_ms=D last_down_ms=X last_up_ms=Y dot_ms=S
 //       level: the line now (0 key down); N: key-downs; D: total key-down
@@ -90,8 +97,10 @@ private:
     void keyLoop();
     void txBlock(const int16_t *frames, size_t n);
     void keyLine(const char *line);
+    QString saveTxAudio();
 
     BbBoard *m_board;
+    QString m_root;
     std::unique_ptr<BbStations> m_stations;
     zsimaudio_t *m_peer = nullptr;
     std::string m_fifo;
@@ -102,6 +111,7 @@ private:
 
     std::mutex m_mutex; // guards the statistics below
     TxStats m_txs;
+    std::vector<int16_t> m_txRecord; // left channel since the last reset, bounded
     KeyStats m_keys;
     std::atomic<int> m_keyLevel{1};
 };

@@ -2,6 +2,8 @@
 
 #include "sim/bbregs.h"
 
+#include "params/zparamtypes.h"
+
 #include "modem/zmodem_cwtone.h"
 #include "modem/zmodem_psk.h"
 #include "modem/zmodem_rtty.h"
@@ -82,6 +84,8 @@ std::vector<std::complex<float>> rttyLoop(const char *text)
     const size_t len = std::strlen(text);
     std::string three = std::string(text) + text + text;
     rtty_mod_t *q = rtty_mod_create(float(kFs), float(kCarrier), 1024);
+    if (!q)
+        return {};
     rtty_mod_set_speed(q, 45.45f);
     rtty_mod_set_shift(q, 170.0f);
     rtty_mod_post_message(q, three.data(), int(three.size()));
@@ -92,7 +96,7 @@ std::vector<std::complex<float>> rttyLoop(const char *text)
     uint32_t prev = 0;
     float v;
     while (!rtty_mod_is_finish(q) && x.size() < size_t(120 * kFs)) {
-        rtty_mod_process_block(q, &v, 1);
+        rtty_mod_process(q, &v, 1);
         x.push_back(v);
         const uint32_t s = rtty_mod_get_sent_counter(q);
         if (s != prev) {
@@ -112,21 +116,23 @@ std::vector<std::complex<float>> rttyLoop(const char *text)
 std::vector<std::complex<float>> pskLoop(const char *text)
 {
     const size_t len = std::strlen(text);
-    const QString four = QString::fromLatin1(text).repeated(4);
-    ZModemPSKMod q(nullptr, float(kFs), float(kCarrier));
-    q.slot_modMsgReceiver(four);
+    const std::string four = std::string(text) + text + text + text;
+    psk_mod_t *q = psk_mod_create(float(kFs), float(kCarrier));
+    if (!q)
+        return {};
+    psk_mod_post_message(q, four.data(), int(four.size()));
     // A character counts when its bits start; the copies start at 1, L + 1,
     // 2L + 1 and 3L + 1.
     std::vector<float> x;
     size_t start[3] = {0, 0, 0};
-    int prev = 0;
+    uint32_t prev = 0;
     float v;
-    q.exec(&v, 1);
+    psk_mod_process(q, &v, 1);
     x.push_back(v);
-    while (!q.isFinished() && x.size() < size_t(300 * kFs)) {
-        q.exec(&v, 1);
+    while (!psk_mod_is_finish(q) && x.size() < size_t(300 * kFs)) {
+        psk_mod_process(q, &v, 1);
         x.push_back(v);
-        const int s = q.sentCounter();
+        const uint32_t s = psk_mod_get_sent_counter(q);
         if (s != prev) {
             prev = s;
             for (int k = 0; k < 3; k++)
@@ -134,6 +140,7 @@ std::vector<std::complex<float>> pskLoop(const char *text)
                     start[k] = x.size() - 1;
         }
     }
+    psk_mod_destroy(q);
     size_t delay;
     const auto bb = toBaseband(x, &delay);
     // Each copy may hold an odd number of phase reversals: then the carrier
@@ -173,15 +180,15 @@ BbListen bbstations_listen(const uint32_t *regs)
     l.pitch = tone ? tone : 800;
     // The default filters of each mode family.
     switch (l.mode) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
+    case zrnamespace::ModeLSB:
+    case zrnamespace::ModeLSBDig:
+    case zrnamespace::ModeUSB:
+    case zrnamespace::ModeUSBDig:
         l.passLo = 150.0f;
         l.passHi = 2850.0f;
         break;
-    case 4:
-    case 5:
+    case zrnamespace::ModeCW:
+    case zrnamespace::ModeCWR:
         l.passLo = float(550.0 + l.pitch - 800.0);
         l.passHi = float(1050.0 + l.pitch - 800.0);
         break;
@@ -199,16 +206,16 @@ bool bbstations_audio(const BbListen &l, double rfHz, double *audioHz, bool *inv
     double a;
     bool inv;
     switch (l.mode) {
-    case 0:
-    case 1:
+    case zrnamespace::ModeLSB:
+    case zrnamespace::ModeLSBDig:
         a = l.dialHz - rfHz;
         inv = true;
         break;
-    case 4:
+    case zrnamespace::ModeCW:
         a = rfHz - l.dialHz + l.pitch;
         inv = false;
         break;
-    case 5:
+    case zrnamespace::ModeCWR:
         a = l.dialHz - rfHz + l.pitch;
         inv = true;
         break;

@@ -1397,7 +1397,8 @@ private slots:
     {
         Screen sc;
         groupKey(sc.w.get(), 2);
-        for (int k = Qt::Key_F1; k <= Qt::Key_F5; ++k)
+        // (F1 opens the modem dialog: test_modemdialog.)
+        for (int k = Qt::Key_F2; k <= Qt::Key_F5; ++k)
             tapKey(sc.w.get(), k);
         groupKey(sc.w.get(), 1);
         tapKey(sc.w.get(), Qt::Key_F4);

@@ -131,6 +131,7 @@ private slots:
     void stationsTuningAndSignals();
     void transmitAndReceiveThroughAlsa();
     void stalledFailingAndMissingDevices();
+    void streamsRunAtTheHostsRate();
     void simulatorEndToEnd();
 
 private:
@@ -255,7 +256,7 @@ void TestModemHost::modeChangesAndNames()
     m.mode = ZRModem::ModeCW;
     clearLog();
     m.setFc(650);
-    QCOMPARE(m.cwDem->tone_req.load(), 650.0f);
+    QCOMPARE(cw_dem_get_cwtone(m.cwDem), 650.0f);
     QCOMPARE(logCount(QStringLiteral("new lo phase=")), 0);
     QCOMPARE(m.fc(), 650.0f);
 
@@ -265,7 +266,7 @@ void TestModemHost::modeChangesAndNames()
     m.afcEnable = 1;
     m.sqlThreshold = 20;
     feedTone(m, 1020, 5000, 5.0, &ph);
-    const float tone = m.cwDem->tone_req.load();
+    const float tone = cw_dem_get_cwtone(m.cwDem);
     QCOMPARE(tone, std::round(tone));
     QVERIFY2(std::fabs(tone - m.trackedFc.load()) <= 2.5f && std::fabs(tone - 1020.0f) < 4.0f,
              qPrintable(QStringLiteral("%1 %2").arg(tone).arg(m.trackedFc.load())));
@@ -534,7 +535,7 @@ void TestModemHost::transmitAndReceiveThroughAlsa()
         t.restart();
         while (t.elapsed() < 6000 && !zmh::normalise(heard).contains("RYRY DE RX")) {
             zsimaudio_read_playback(peer, buf.data(), 1024, 20);
-            while (rtty_getchar(m.rttyDem, &c))
+            while (rtty_dem_getchar(m.rttyDem, &c))
                 heard.append(c);
         }
         QVERIFY2(zmh::normalise(heard).contains("RYRY DE RX"), heard.constData());
@@ -561,7 +562,7 @@ void TestModemHost::transmitAndReceiveThroughAlsa()
             }
             if (flagFellMs < 0 && !m.transmitFlag())
                 flagFellMs = msSince(t);
-            while (rtty_getchar(m.rttyDem, &c))
+            while (rtty_dem_getchar(m.rttyDem, &c))
                 if (flagFellMs < 0)
                     heard.append(c);
             if (flagFellMs >= 0 && msSince(t) > flagFellMs + 600)
@@ -581,7 +582,7 @@ void TestModemHost::transmitAndReceiveThroughAlsa()
 
         // PSK (PSK63 here, to be quick) resumes the playback.
         m.mode = ZRModem::ModeBPSK;
-        m.pskMod->m_rateIndex = 1;
+        m.pskMod->setRateIndex(1);
         QVERIFY(m.postText(QStringLiteral("cq de zr450 psk")));
         played.clear();
         t.restart();
@@ -702,6 +703,77 @@ void TestModemHost::stalledFailingAndMissingDevices()
     snd_config_update_free_global();
 }
 
+// A host built for 8 kHz opens its streams at 8 kHz, the rate its modems
+// run at. The devices here convert to the stand-in's 16 kHz (ALSA's "plug";
+// its rate converter needs memory-mapped access, which "mmap_emul" gives
+// the stand-in), so receive and transmit audio come out right only when
+// streams and modems agree.
+void TestModemHost::streamsRunAtTheHostsRate()
+{
+    const QString extra = m_root.path() + QStringLiteral("/plug-8k.conf");
+    QVERIFY(ztest::writeFile(extra, QByteArrayLiteral(
+        "pcm.zrcap { type zr450 socket \"/run/mixcapture.sock\" }\n"
+        "pcm.zrplay { type zr450 socket \"/run/mixplayback.sock\" }\n"
+        "pcm.!mixcapture { type plug slave.pcm { type mmap_emul slave.pcm \"zrcap\" } }\n"
+        "pcm.!mixplayback { type plug slave.pcm { type mmap_emul slave.pcm \"zrplay\" } }\n")));
+    const QByteArray conf = qgetenv("ALSA_CONFIG_PATH");
+    qputenv("ALSA_CONFIG_PATH", conf + ':' + extra.toLocal8Bit());
+    snd_config_update_free_global();
+    ztest::AtExit restore([&] {
+        qputenv("ALSA_CONFIG_PATH", conf);
+        snd_config_update_free_global();
+    });
+    zsimaudio_t *peer = zsimaudio_create(m_root.path().toLocal8Bit().constData());
+    QVERIFY(peer);
+    ztest::AtExit endPeer([&] { zsimaudio_destroy(peer); });
+    {
+        ZRModem m(1000, 8000, 1024);
+        QVERIFY(m.capture->handle && m.playback->handle);
+        QCOMPARE(m.capture->rate, 8000u);
+        QCOMPARE(m.playback->rate, 8000u);
+        QCOMPARE(logCount(QStringLiteral("the modems at")), 0);
+        m.mode = ZRModem::ModeRTTY;
+        m.setFc(1000);
+        QCOMPARE(m.start(), 0);
+        QVERIFY(zsimaudio_wait_clients(peer, ZSIMAUDIO_CAPTURE, 1, 3000));
+        QVERIFY(zsimaudio_wait_clients(peer, ZSIMAUDIO_PLAYBACK, 1, 3000));
+
+        // Receive: a 16 kHz signal from the card decodes.
+        std::vector<float> incoming = zmh::channel(zmh::rtty_signal("RYRY DE RX", 1000, 45.45f, 170), 30, 100, 1, 0.2, 0.3);
+        for (float &v : incoming)
+            v /= 32767.0f;
+        QCOMPARE(zsimaudio_write_capture_mono(peer, incoming.data(), incoming.size()), incoming.size());
+        std::vector<int16_t> buf(2 * 1024);
+        QByteArray heard;
+        char c;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 8000 && !zmh::normalise(heard).contains("RYRY DE RX")) {
+            zsimaudio_read_playback(peer, buf.data(), 1024, 20);
+            while (m.getChar(&c))
+                heard.append(c);
+        }
+        QVERIFY2(zmh::normalise(heard).contains("RYRY DE RX"), heard.constData());
+
+        // Transmit: what the card plays at 16 kHz decodes to the text.
+        while (zsimaudio_read_playback(peer, buf.data(), 1024, 0) > 0) {
+        }
+        QVERIFY(m.postText(QStringLiteral("DE ZR450 TX")));
+        std::vector<float> played;
+        t.restart();
+        qint64 fell = -1;
+        while (t.elapsed() < 12000 && (fell < 0 || t.elapsed() < fell + 600)) {
+            const size_t n = zsimaudio_read_playback(peer, buf.data(), 1024, 10);
+            for (size_t i = 0; i < n; i++)
+                played.push_back(buf[2 * i] / 5000.0f);
+            if (fell < 0 && !m.transmitFlag())
+                fell = t.elapsed();
+        }
+        QVERIFY(fell > 0);
+        QCOMPARE(decodeRtty(played), QByteArray("DE ZR450 TX"));
+    }
+}
+
 namespace {
 
 // "key=value" of a control reply.
@@ -730,23 +802,8 @@ QByteArray decodeSome(ZRModem &m)
     QThread::msleep(50);
     QByteArray got;
     char c;
-    for (;;) {
-        int n = 0;
-        switch (m.mode.load()) {
-        case ZRModem::ModeBPSK:
-            n = m.pskDem->getSingleChar(&c);
-            break;
-        case ZRModem::ModeRTTY:
-            n = rtty_getchar(m.rttyDem, &c);
-            break;
-        default:
-            n = cw_dem_getchar(m.cwDem, &c);
-            break;
-        }
-        if (n <= 0)
-            break;
+    while (m.getChar(&c) > 0)
         got.append(c);
-    }
     return got;
 }
 

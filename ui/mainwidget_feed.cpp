@@ -274,14 +274,14 @@ void MainWidget::enterModemLayout()
         return;
     m_modemLayout = true;
     const int h = int(m_scopeRect.height() * 0.35);
-    const bool audio = m_disp.audioScope == 1;
-    const int w = audio ? 600 : m_scopeRect.width();
-    m_scope->setGeometry(m_scopeRect.x(), m_scopeRect.y(), w, h);
+    m_scope->setGeometry(m_scopeRect.x(), m_scopeRect.y(), 600, h);
     m_scope->setFftHeightRatio(0.65f);
     QFont f(QStringLiteral("Bahnschrift SemiBold SemiConden"), 10);
     m_scope->setLabelFont(f);
-    // The audio spectrum beside it, as high as the panadapter now is.
+    // The audio spectrum beside it, as high as the panadapter now is, also
+    // when the audio area is off: the modems' markers are drawn on it.
     m_audioScope->setGeometry(m_scopeRect.x() + 600, m_scopeRect.y(), m_audioScopeRect.width(), h);
+    m_audioScope->show();
     m_xyPlot->hide();
 }
 

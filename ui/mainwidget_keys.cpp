@@ -5,6 +5,7 @@
 #include "ui_mainwidget.h"
 
 #include "app/zlog.h"
+#include "modem/dialogmodem.h"
 #include "params/zparamadmin.h"
 #include "radio/zradio.h"
 #include "spectrum/zscopegl.h"
@@ -454,6 +455,14 @@ void MainWidget::recordVoiceMessage(int index)
     zradio_set_voice_recorde(0);
 }
 
+QDialog *MainWidget::createModemDialog(const QRect &area)
+{
+    auto *modem = new DialogModem(this, m_store, area.x(), area.y(), area.width(), area.height());
+    connect(modem, &DialogModem::sig_setTrxStatus, this, &MainWidget::slot_modemTrxReceiver);
+    modem->setAudioScope(m_audioScope);
+    return modem;
+}
+
 // Until their dialogs arrive, these keys open nothing.
 QDialog *MainWidget::createChannelEditor(const QRect &)
 {
@@ -471,11 +480,6 @@ bool MainWidget::editText(const QString &, QString *)
 }
 
 QDialog *MainWidget::createSystemMenu(const QRect &)
-{
-    return nullptr;
-}
-
-QDialog *MainWidget::createModemDialog(const QRect &)
 {
     return nullptr;
 }

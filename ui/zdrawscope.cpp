@@ -214,6 +214,7 @@ void ZDrawScope::paintEvent(QPaintEvent *)
     mf.setBold(true);
     p.setFont(mf);
     const QFontMetrics fm(mf);
+    QList<QRectF> names;
     for (const Marker &m : m_markers) {
         if (m.hz < m_showLow || m.hz > m_showHigh)
             continue;
@@ -222,8 +223,17 @@ void ZDrawScope::paintEvent(QPaintEvent *)
         p.drawLine(QPointF(x, a.top()), QPointF(x, a.bottom()));
         const int tw = fm.horizontalAdvance(m.name) + 2;
         const qreal left = qBound(a.left(), qreal(x) - tw / 2.0, a.right() - tw);
+        // Markers close together (mark and space) stack their names.
+        QRectF r(left, a.top(), tw, fm.height());
+        for (int i = 0; i < names.size(); ++i) {
+            if (names.at(i).intersects(r)) {
+                r.moveTop(names.at(i).bottom());
+                i = -1;
+            }
+        }
+        names.append(r);
         p.setPen(m.color);
-        p.drawText(QRectF(left, a.top(), tw, fm.height()), Qt::AlignCenter, m.name);
+        p.drawText(r, Qt::AlignCenter, m.name);
     }
     p.setPen(QColor(90, 98, 120));
     p.drawRect(rect().adjusted(0, 0, -1, -1));

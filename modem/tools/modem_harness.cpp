@@ -7,6 +7,8 @@
 #include "modem/zmodem_rtty.h"
 
 #include <algorithm>
+#include <complex>
+#include <liquid/liquid.h>
 #include <math.h>
 #include <random>
 
@@ -15,14 +17,15 @@ namespace zmh {
 std::vector<float> rtty_signal(const QByteArray &text, float fc, float rate, float shift, double max_s)
 {
     std::vector<float> y;
-    rtty_mod_t *q = rtty_mod_create(kRate, 1000, kBlock);
-    rtty_mod_set_fc(q, fc);
+    rtty_mod_t *q = rtty_mod_create(kRate, fc, kBlock);
+    if (!q)
+        return y;
     rtty_mod_set_speed(q, rate);
     rtty_mod_set_shift(q, shift);
     rtty_mod_post_message(q, text.constData(), text.size());
     float buf[kBlock / 2];
     while (!rtty_mod_is_finish(q) && y.size() < (size_t)(max_s * kRate)) {
-        rtty_mod_process_block(q, buf, kBlock / 2);
+        rtty_mod_process(q, buf, kBlock / 2);
         y.insert(y.end(), buf, buf + kBlock / 2);
     }
     rtty_mod_destroy(q);
@@ -32,14 +35,20 @@ std::vector<float> rtty_signal(const QByteArray &text, float fc, float rate, flo
 std::vector<float> psk_signal(const QString &text, float fc, int rateIndex, double max_s)
 {
     std::vector<float> y;
-    ZModemPSKMod q(nullptr, kRate, fc);
-    q.m_rateIndex = rateIndex;
-    q.slot_modMsgReceiver(text);
+    psk_mod_t *q = psk_mod_create(kRate, fc);
+    if (!q)
+        return y;
+    psk_mod_set_rate(q, rateIndex);
+    QByteArray bytes(text.size(), '\0');
+    for (int i = 0; i < text.size(); i++)
+        bytes[i] = char(text.at(i).unicode() > 255 ? 0 : text.at(i).unicode());
+    psk_mod_post_message(q, bytes.constData(), bytes.size());
     float buf[kBlock / 2];
-    while (!q.isFinished() && y.size() < (size_t)(max_s * kRate)) {
-        q.exec(buf, kBlock / 2);
+    while (!psk_mod_is_finish(q) && y.size() < (size_t)(max_s * kRate)) {
+        psk_mod_process(q, buf, kBlock / 2);
         y.insert(y.end(), buf, buf + kBlock / 2);
     }
+    psk_mod_destroy(q);
     return y;
 }
 
@@ -72,7 +81,7 @@ double active_power(const std::vector<float> &s)
 }
 
 std::vector<float> channel(const std::vector<float> &s, double snr_db, double noise_rms,
-                           uint32_t seed, double lead_s, double tail_s)
+                           uint32_t seed, double lead_s, double tail_s, double power)
 {
     const size_t lead = (size_t)(lead_s * kRate), tail = (size_t)(tail_s * kRate);
     std::vector<float> y(lead + s.size() + tail, 0.0f);
@@ -86,7 +95,7 @@ std::vector<float> channel(const std::vector<float> &s, double snr_db, double no
     } else {
         // Noise power in 3 kHz of a flat spectrum up to fs/2.
         const double n3k = noise_rms * noise_rms * 3000.0 / (kRate / 2.0);
-        const double ps = active_power(s);
+        const double ps = power > 0 ? power : active_power(s);
         gain = ps > 0 ? std::sqrt(n3k * std::pow(10.0, snr_db / 10) / ps) : 0;
     }
     std::mt19937 rng(seed);
@@ -103,6 +112,67 @@ std::vector<float> channel(const std::vector<float> &s, double snr_db, double no
     return y;
 }
 
+std::vector<float> fading(const std::vector<float> &s, double spread_hz, double delay_s, uint32_t seed)
+{
+    // Analytic signal: s + j H{s}, delayed by the Hilbert filter.
+    const unsigned m = 20;
+    firhilbf h = firhilbf_create(m, 60.0f);
+    std::vector<std::complex<float>> a(s.size() + 2 * m);
+    for (size_t i = 0; i < a.size(); i++) {
+        std::complex<float> y;
+        firhilbf_r2c_execute(h, i < s.size() ? s[i] : 0.0f, &y);
+        a[i] = y;
+    }
+    firhilbf_destroy(h);
+    // The path gains: complex white noise at a low rate through a Gaussian
+    // filter whose response is the square root of the Doppler spectrum.
+    const double fr = 50.0, sigma = spread_hz / 2;
+    const double tspan = 4.0 / (2 * M_PI * sigma * std::sqrt(2.0)) + 1;
+    const int half = int(tspan * fr);
+    std::vector<double> taps(2 * half + 1);
+    double energy = 0;
+    for (int k = -half; k <= half; k++) {
+        const double t = k / fr;
+        taps[k + half] = std::exp(-4 * M_PI * M_PI * sigma * sigma * t * t);
+        energy += taps[k + half] * taps[k + half];
+    }
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    const size_t slow = size_t(double(a.size()) / kRate * fr) + 2;
+    std::vector<std::complex<double>> g[2];
+    for (auto &path : g) {
+        std::vector<std::complex<double>> w(slow + taps.size());
+        for (auto &v : w)
+            v = {gauss(rng), gauss(rng)};
+        path.resize(slow);
+        // Each path carries half the power: E|g|^2 = 1/2.
+        const double norm = std::sqrt(0.5 / (2 * energy));
+        for (size_t i = 0; i < slow; i++) {
+            std::complex<double> acc = 0;
+            for (size_t k = 0; k < taps.size(); k++)
+                acc += taps[k] * w[i + k];
+            path[i] = acc * norm;
+        }
+    }
+    const size_t d = size_t(std::lround(delay_s * kRate));
+    std::vector<float> y(s.size());
+    for (size_t i = 0; i < y.size(); i++) {
+        const double pos = double(i) / kRate * fr;
+        const size_t k = size_t(pos);
+        const double f = pos - double(k);
+        const std::complex<double> g0 = g[0][k] * (1 - f) + g[0][k + 1] * f;
+        const std::complex<double> g1 = g[1][k] * (1 - f) + g[1][k + 1] * f;
+        const size_t j = i + m; // the Hilbert filter's delay
+        std::complex<double> v = g0 * std::complex<double>(a[j]);
+        if (j >= d)
+            v += g1 * std::complex<double>(a[j - d]);
+        // Re{g a} has the power |g|^2 |a|^2 / 2 = |g|^2 s^2: the two paths
+        // of |g|^2 = 1/2 keep the mean power of s.
+        y[i] = float(v.real());
+    }
+    return y;
+}
+
 static void pad(std::vector<float> &x, double seconds)
 {
     x.resize(x.size() + (size_t)(seconds * kRate), 0.0f);
@@ -114,14 +184,15 @@ QByteArray decode_rtty(const std::vector<float> &in, float fc, float rate, float
     std::vector<float> x = in;
     pad(x, 0.5);
     QByteArray out;
-    rtty_dem_t *q = rtty_dem_create(kRate, 1000, kBlock);
-    rtty_dem_set_fc(q, fc);
+    rtty_dem_t *q = rtty_dem_create(kRate, fc, kBlock);
+    if (!q)
+        return out;
     rtty_dem_set_rate(q, rate);
     rtty_dem_set_shift(q, shift);
     char c;
     for (size_t i = 0; i < x.size(); i += kBlock) {
-        rtty_dem_process_block(q, &x[i], kBlock);
-        while (rtty_getchar(q, &c))
+        rtty_dem_process(q, &x[i], kBlock);
+        while (rtty_dem_getchar(q, &c))
             if (i + kBlock > w.from && i + kBlock <= w.to)
                 out.append(c);
     }
@@ -135,25 +206,28 @@ QByteArray decode_psk(const std::vector<float> &in, float fc, int rateIndex, boo
     std::vector<float> x = in;
     pad(x, 0.5);
     QByteArray out;
-    ZModemPSKDem q(nullptr, kRate, 1000);
-    q.m_rateIndex = rateIndex;
-    q.m_afcEnable = afc;
+    psk_dem_t *q = psk_dem_create(kRate, 1000);
+    if (!q)
+        return out;
+    psk_dem_set_rate(q, rateIndex);
+    psk_dem_set_afc(q, afc);
     float silence[kBlock] = {};
-    q.exec(silence, kBlock); // applies the rate
-    q.setRXFrequency(fc);
+    psk_dem_process(q, silence, kBlock); // applies the rate
+    psk_dem_set_fc(q, fc);
     char c;
     int bestQuality = 0;
     for (size_t i = 0; i < x.size(); i += kBlock) {
-        q.exec(&x[i], kBlock);
-        bestQuality = std::max(bestQuality, q.quality());
-        while (q.getSingleChar(&c))
+        psk_dem_process(q, &x[i], kBlock);
+        bestQuality = std::max(bestQuality, psk_dem_get_quality(q));
+        while (psk_dem_getchar(q, &c))
             if (i + kBlock > w.from && i + kBlock <= w.to)
                 out.append(c);
     }
     if (freqOut)
-        *freqOut = q.actualFrequency();
+        *freqOut = psk_dem_get_frequency(q);
     if (qualityOut)
         *qualityOut = bestQuality;
+    psk_dem_destroy(q);
     return out;
 }
 
@@ -162,8 +236,9 @@ QByteArray decode_cw(const std::vector<float> &in, float tone, unsigned *wpmOut,
     std::vector<float> x = in;
     pad(x, 4.0);
     QByteArray out;
-    cw_dem_t *q = cw_dem_create(kRate, 800);
-    cw_dem_set_cwtone(q, tone);
+    cw_dem_t *q = cw_dem_create(kRate, tone);
+    if (!q)
+        return out;
     char c;
     for (size_t i = 0; i < x.size(); i += kBlock) {
         cw_dem_process(q, &x[i], kBlock);

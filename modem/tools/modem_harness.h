@@ -30,8 +30,17 @@ double active_power(const std::vector<float> &s);
 // that its power over the noise power in a 3 kHz bandwidth is snr_db. With
 // snr_db >= 100 no noise is added and the signal peak is 5000. Values are
 // rounded and limited to 16 bits. `lead_s` seconds of noise come first.
+// `power`, when positive, is taken as the signal power instead of
+// active_power(s) (a faded signal keeps the power it had before fading).
 std::vector<float> channel(const std::vector<float> &s, double snr_db, double noise_rms,
-                           uint32_t seed, double lead_s = 0.5, double tail_s = 1.0);
+                           uint32_t seed, double lead_s = 0.5, double tail_s = 1.0, double power = 0);
+
+// A two-path fading channel (Watterson's model): two paths of equal mean
+// power with independent complex Gaussian gains whose Doppler spectra are
+// Gaussian with the given spread (twice their standard deviation), the
+// second path delayed by delay_s. The mean power is that of s. The CCIR
+// "moderate" HF channel is 0.5 Hz and 1 ms.
+std::vector<float> fading(const std::vector<float> &s, double spread_hz, double delay_s, uint32_t seed);
 
 // Decoding loops. Characters are kept only when produced while the block
 // end lies in the window [from, to) (sample indices): the modem dialog shows

@@ -28,6 +28,13 @@ static void emit_char(char c)
     fflush(stdout);
 }
 
+// A modem that refused its settings has logged why.
+static int refused(const char *what)
+{
+    fprintf(stderr, "zr450-modem: the %s refused these settings\n", what);
+    return 1;
+}
+
 static int pskIndex(const QCommandLineParser &p)
 {
     if (p.isSet("psk125"))
@@ -60,8 +67,9 @@ static int decode(const QCommandLineParser &p, const QString &mode, const QStrin
 
     char c;
     if (cw) {
-        cw_dem_t *q = cw_dem_create(kRate, 800);
-        cw_dem_set_cwtone(q, fc);
+        cw_dem_t *q = cw_dem_create(kRate, fc);
+        if (!q)
+            return refused("CW decoder");
         for (size_t i = 0; i < x.size(); i += kBlock) {
             cw_dem_process(q, &x[i], kBlock);
             while (cw_dem_getchar(q, &c))
@@ -70,30 +78,34 @@ static int decode(const QCommandLineParser &p, const QString &mode, const QStrin
         fprintf(stderr, "zr450-modem: speed %u WPM\n", cw_dem_get_wpm(q));
         cw_dem_destroy(q);
     } else if (mode == "rtty") {
-        rtty_dem_t *q = rtty_dem_create(kRate, 1000, kBlock);
-        rtty_dem_set_fc(q, fc);
+        rtty_dem_t *q = rtty_dem_create(kRate, fc, kBlock);
+        if (!q)
+            return refused("RTTY demodulator");
         rtty_dem_set_rate(q, p.isSet("rate") ? p.value("rate").toFloat() : 45.45f);
         rtty_dem_set_shift(q, p.isSet("shift") ? p.value("shift").toFloat() : 170.0f);
         for (size_t i = 0; i < x.size(); i += kBlock) {
-            rtty_dem_process_block(q, &x[i], kBlock);
-            while (rtty_getchar(q, &c))
+            rtty_dem_process(q, &x[i], kBlock);
+            while (rtty_dem_getchar(q, &c))
                 emit_char(c);
         }
         rtty_dem_destroy(q);
     } else {
-        ZModemPSKDem q(nullptr, kRate, 1000);
-        q.m_rateIndex = pskIndex(p);
-        q.m_afcEnable = !p.isSet("no-afc");
+        psk_dem_t *q = psk_dem_create(kRate, fc);
+        if (!q)
+            return refused("PSK demodulator");
+        psk_dem_set_rate(q, pskIndex(p));
+        psk_dem_set_afc(q, !p.isSet("no-afc"));
         // The first block applies the rate (and is dropped, as on the radio).
         float silence[kBlock] = {};
-        q.exec(silence, kBlock);
-        q.setRXFrequency(fc);
+        psk_dem_process(q, silence, kBlock);
         for (size_t i = 0; i < x.size(); i += kBlock) {
-            q.exec(&x[i], kBlock);
-            while (q.getSingleChar(&c))
+            psk_dem_process(q, &x[i], kBlock);
+            while (psk_dem_getchar(q, &c))
                 emit_char(c);
         }
-        fprintf(stderr, "zr450-modem: quality %d, frequency %.1f Hz\n", q.quality(), q.actualFrequency());
+        fprintf(stderr, "zr450-modem: quality %d, frequency %.1f Hz\n", psk_dem_get_quality(q),
+                psk_dem_get_frequency(q));
+        psk_dem_destroy(q);
     }
     fputc('\n', stdout);
     return 0;
@@ -114,6 +126,8 @@ static int encode(const QCommandLineParser &p, const QString &mode, const QStrin
     } else {
         y = zmh::psk_signal(QString::fromLatin1(text), fc, pskIndex(p), kMaxSeconds);
     }
+    if (y.empty())
+        return refused(cw ? "CW keyer" : mode == "rtty" ? "RTTY modulator" : "PSK modulator");
     std::vector<int16_t> pcm(y.size());
     for (size_t i = 0; i < y.size(); i++)
         pcm[i] = (int16_t)(y[i] * 5000.0f);
