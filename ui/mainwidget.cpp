@@ -17,6 +17,7 @@
 #include "params/zparamadmin.h"
 #include "radio/zradio.h"
 #include "radio/zradioevent.h"
+#include "server/dialogwfserversetting.h"
 #include "spectrum/zscopegl.h"
 #include "ui/xyplot.h"
 #include "ui/zbarmeter.h"
@@ -25,10 +26,14 @@
 #include "ui/zradiosetting.h"
 #include "ui/zscreenshot.h"
 #include "ui/ztwinfilterwidget.h"
+#include "ui/zuievents.h"
 #include "ui/zvfofrequencywidget.h"
+#include "wireless/wifimanager.h"
+#include "wireless/zbluetooth.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,9 +57,16 @@ MainWidget::MainWidget(QWidget *parent)
     ui->setupUi(this);
     setFixedSize(800, 480);
     setStyleSheet(ZQRC::getQssFromQrcFile(QStringLiteral(":/mainwidget.qss")));
+    // Every screen it opens becomes the active window, which the front
+    // panel's keys go to, and hands that back when it closes.
+    zui_follow_window_activation();
+    m_wifi.reset(new zwireless::ZWifiIndicator(ui->pushButton_WiFi, ui->label_WiFiIconEx));
 
-    // 2, 3. The access-point type and the NetworkManager client arrive with
-    // the wireless services; the server icon shows only while it runs.
+    // 2. The access-point record as queued signals name it.
+    qRegisterMetaType<WifiAccessPoint>("AccessPointProp");
+    // 3. NetworkManager's client (null without a system bus: no WiFi icon);
+    // the server icon shows only while the server runs.
+    m_nmClient = WiFiManager::createClient();
     ui->pushButton_WfServer->hide();
 
     // 4. Tag buttons.
@@ -220,6 +232,11 @@ MainWidget::~MainWidget()
     m_store = nullptr;
     zradio_destroy(m_radio);
     m_radio = nullptr;
+    delete m_bluetooth;
+    m_bluetooth = nullptr;
+    m_wifi.reset();
+    WiFiManager::releaseClient(m_nmClient);
+    m_nmClient = nullptr;
     if (m_audio) {
         // Once the event loop has ended a deferred delete never runs, and the
         // capture thread would outlive the window into the process exit.
@@ -255,15 +272,18 @@ void MainWidget::updateManufactureRecord()
 void MainWidget::slot_delayInitProcess()
 {
     qCInfo(logSystem) << "PWR ON INIT: finished";
-    // The Bluetooth manager arrives with the wireless services.
+    qCInfo(logSystem) << "Create bluetooth admin";
+    m_bluetooth = new ZBluetooth(this);
+    if (m_store && m_store->paramItem(kW, QStringLiteral("bten")).value.toInt() != 0)
+        m_bluetooth->setPowerState(1);
     qCInfo(logSystem) << "Create audio instance";
     m_audio = new ZAudio(nullptr);
     connect(m_audio, &ZAudio::sig_fftReady, this, &MainWidget::slot_audioFFTReady);
     connect(m_audio, &ZAudio::sig_samReady, this, &MainWidget::slot_audioSamReady);
     connect(m_audio, &ZAudio::sig_pcmFatalError, this, &MainWidget::slot_appFatalErrorReset);
     qCInfo(logSystem) << m_audio << "init ok.";
-    if (m_store && m_store->paramItem(kW, QStringLiteral("wfserver_enable")).value.toInt() != 0)
-        zsys::run(QStringLiteral("/usr/share/support/wfserverd start"));
+    // The network server, when it was left running.
+    DialogWfserverSetting::startAtPowerUp(m_store);
     qCInfo(logSystem) << "Delay init finished";
 }
 
@@ -770,33 +790,51 @@ void MainWidget::slot_atuTune()
     qCInfo(logGui).noquote() << QString::asprintf("atu finished,l=%d, c=%d, s=%d", net.l, net.c, net.s);
 }
 
-// --------------------------------------------- wireless (status bar only)
-//
-// The NetworkManager client and the Bluetooth manager that drive these
-// arrive with the wireless services; until then their icons stay hidden.
+// --------------------------------------------------------------- wireless
 
+// Every second from the clock; NetworkManager is asked on the first call
+// and every tenth after.
 void MainWidget::slot_networkMonitor()
 {
+    if (m_wifi)
+        m_wifi->networkMonitor(m_nmClient);
 }
 
 void MainWidget::slot_apRssiChanged(int rssi, bool hasInternet)
 {
-    if (ui->pushButton_WiFi->isHidden())
-        ui->pushButton_WiFi->show();
-    ui->label_WiFiIconEx->setVisible(!hasInternet);
-    const ushort glyph = rssi <= 24 ? 0xF2E5 : rssi <= 49 ? 0xF2E6 : rssi <= 74 ? 0xF2E7 : 0xF2E8;
-    ui->pushButton_WiFi->setText(QString(QChar(glyph)));
+    if (m_wifi)
+        m_wifi->apRssiChanged(rssi, hasInternet);
 }
 
 void MainWidget::slot_bluetoothMonitor()
 {
+    zwireless::updateBluetoothIndicator(ui->pushButton_Bluetooth, m_bluetooth);
 }
 
 void MainWidget::onWirelessStatusPipeReady()
 {
+    if (m_wirelessStatusFd < 0 || !m_wifi)
+        return;
+    for (const QVariantMap &status : zwireless::readAndParseJsonLines(m_wirelessStatusFd, m_wirelessStatusBuffer))
+        m_wifi->applyStatus(status);
 }
 
 void MainWidget::accessPointAdded(QString ssid, int rssi)
 {
     qCDebug(logGui) << "[DBG] Access Point Added" << ssid << rssi;
+}
+
+bool MainWidget::sendWirelessCommand(const QJsonObject &command)
+{
+    return zwireless::sendWirelessCommand(command);
+}
+
+void MainWidget::onAccessPointAdded(NMDeviceWifi *device, NMAccessPoint *ap, void *window)
+{
+    zwireless::onAccessPointAdded(device, ap, window);
+}
+
+QList<QVariantMap> MainWidget::readAndParseJsonLines(int fd, QByteArray &buffer)
+{
+    return zwireless::readAndParseJsonLines(fd, buffer);
 }

@@ -3,6 +3,7 @@
 
 #include "ui/mfkgroup.h"
 #include "ui/zsupply.h"
+#include "wireless/zwirelessservices.h"
 
 #include <QDialog>
 #include <QList>
@@ -14,6 +15,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 
 class CivDeviceAdmin;
 class QKeyEvent;
@@ -23,8 +25,10 @@ class QPushButton;
 class QTimer;
 class Ui_MainWidget;
 class XYPlot;
+class QJsonObject;
 class ZAudio;
 class ZBarMeter;
+class ZBluetooth;
 class ZDrawScope;
 class ZParamAdmin;
 class ZRadioDisplaySettings;
@@ -66,7 +70,7 @@ public:
         int atuSlot = kUnset;
         int atuTuning = 0;
         int rit = 2147483647, xit = 2147483647;
-        uint8_t audioScope = 127, bten = 127, wifien = 127;
+        uint8_t audioScope = 127;
         uint8_t dataFlag = 127;
         uint8_t centerMode = 127;
     };
@@ -97,6 +101,11 @@ public:
     QDialog *displaySettingsPanel() const;
     QDialog *channelEditorPanel() const { return m_chEditor; }
     QDialog *filterSettingsPanel() const { return m_filterPanel; }
+    // NetworkManager's client and the Bluetooth manager (null until the
+    // delayed start-up, or without BlueZ's bus) the WLAN and Bluetooth
+    // panels borrow.
+    NMClient *nmClient() const { return m_nmClient; }
+    ZBluetooth *bluetooth() const { return m_bluetooth; }
 
     // ---- Function keys and knob groups ----
     void mfkGroupInit();
@@ -151,6 +160,16 @@ public:
     static QString batteryStyle(int capacity);
     static QChar batteryGlyph(int capacity);
     static QString infoLabelStyle();
+
+    // ---- Wireless daemon ----
+    // One command object to the daemon's FIFO, without blocking; false when
+    // no daemon reads it or not all of it was written.
+    static bool sendWirelessCommand(const QJsonObject &command);
+    // NetworkManager's "access-point-added" handler for a window.
+    static void onAccessPointAdded(NMDeviceWifi *device, NMAccessPoint *ap, void *window);
+    // The complete JSON-object lines the daemon's status descriptor holds
+    // now; an unfinished line stays in buffer.
+    static QList<QVariantMap> readAndParseJsonLines(int fd, QByteArray &buffer);
 
 signals:
     void sig_updateFilter();
@@ -356,6 +375,16 @@ private:
     int m_volFunction = -1;
     int m_lastRxvol = -1, m_lastSqlthr = -1, m_lastRfg = -1;
     QString m_mfkShown;
+
+    // Wireless: NetworkManager's client, the Bluetooth manager, the status
+    // bar's WiFi indicator, the enables last sent to the daemon, and the
+    // daemon's status stream (none is opened: -1).
+    NMClient *m_nmClient = nullptr;
+    ZBluetooth *m_bluetooth = nullptr;
+    std::unique_ptr<zwireless::ZWifiIndicator> m_wifi;
+    zwireless::ZWirelessEnables m_wirelessEnables;
+    int m_wirelessStatusFd = -1;
+    QByteArray m_wirelessStatusBuffer;
 
     // Supply and battery.
     zsupply_t m_supply;

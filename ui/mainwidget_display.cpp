@@ -522,8 +522,9 @@ void MainWidget::updateLevelsAndIcons(bool trxChanged)
         d.xit = xit;
         dispRitXitLabel(d.trx == 1 ? 1 : 0, rit, xit);
     }
-    // The WiFi and Bluetooth enables ("wifien", "bten") go to the wireless
-    // daemon with the wireless services.
+    // The WiFi and Bluetooth enables go to the wireless daemon when they
+    // change (both on the first full tick).
+    m_wirelessEnables.update(item("wifien"), item("bten"));
 }
 
 // ------------------------------------------------------------ the clock

@@ -5,17 +5,29 @@
 #include "ui_mainwidget.h"
 
 #include "app/zlog.h"
+#include "audio/dialogvoicecall.h"
+#include "audio/dialogvoicerec.h"
+#include "audio/zvoiceplayer.h"
 #include "modem/dialogmodem.h"
 #include "params/zparamadmin.h"
+#include "radio/uifwupgrade.h"
 #include "radio/zradio.h"
 #include "spectrum/zscopegl.h"
+#include "ui/dialogswrscanner.h"
+#include "ui/zradiochsetting.h"
+#include "ui/zradiofiltersetting.h"
 #include "ui/zradiosetting.h"
+#include "ui/zradiosystemsetting.h"
+#include "ui/ztexteditor.h"
+#include "wireless/dialogbluetoothsetting.h"
+#include "wireless/dialogwlansetting.h"
 
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 
 namespace {
@@ -446,7 +458,7 @@ void MainWidget::recordVoiceMessage(int index)
     if (index < 0 || index > 4)
         return;
     zradio_set_voice_recorde(1);
-    QDialog *rec = createVoiceRecorder(windowRect(), QString::asprintf("voice_msg%02d", index + 1));
+    QDialog *rec = createVoiceRecorder(windowRect(), zvoice_message_name(index + 1));
     if (rec) {
         rec->exec();
         rec->deleteLater();
@@ -463,38 +475,80 @@ QDialog *MainWidget::createModemDialog(const QRect &area)
     return modem;
 }
 
-// Until their dialogs arrive, these keys open nothing.
-QDialog *MainWidget::createChannelEditor(const QRect &)
+// ------------------------------------------------------ the dialogs
+
+QDialog *MainWidget::createChannelEditor(const QRect &area)
 {
-    return nullptr;
+    return new ZRadioChSetting(this, m_store, area.x(), area.y(), area.width(), area.height());
 }
 
-QDialog *MainWidget::createFilterSettings(const QRect &)
+QDialog *MainWidget::createFilterSettings(const QRect &area)
 {
-    return nullptr;
+    auto *panel = new ZRadioFilterSetting(this, m_store, area.x(), area.y(), area.width(), area.height());
+    connect(this, &MainWidget::sig_updateFilter, panel, &ZRadioFilterSetting::updateFilter);
+    // While it is open the panel labels the window's function keys.
+    connect(panel, &ZRadioFilterSetting::sig_setFunctionButtons, this, &MainWidget::slot_updateFunctionButtons);
+    return panel;
 }
 
-bool MainWidget::editText(const QString &, QString *)
+bool MainWidget::editText(const QString &title, QString *text)
 {
-    return false;
+    const QRect w = windowRect();
+    QPointer<ZTextEditor> editor = new ZTextEditor(this, m_store, w.x(), w.y(), w.width(), w.height());
+    editor->setTitle(title);
+    editor->setText(*text);
+    const int result = editor->exec();
+    if (!editor)
+        return false;
+    const bool accepted = result == QDialog::Accepted;
+    if (accepted)
+        *text = editor->text();
+    editor->deleteLater();
+    return accepted;
 }
 
-QDialog *MainWidget::createSystemMenu(const QRect &)
+QDialog *MainWidget::createSystemMenu(const QRect &area)
 {
-    return nullptr;
+    auto *menu = new ZRadioSystemSetting(this, m_store, area.x(), area.y(), area.width(), area.height());
+    menu->setupMainMenu();
+    // The WLAN and Bluetooth screens work on the window's own NetworkManager
+    // client and Bluetooth manager (the panels make their own when these do
+    // not exist yet).
+    menu->setOpener(ZRadioSystemSetting::FirmwareUpgrade, [](ZRadioSystemSetting *parent, const QRect &a) {
+        UiFwUpgrade upgrade(parent);
+        upgrade.setGeometry(a);
+        upgrade.exec();
+    });
+    menu->setOpener(ZRadioSystemSetting::Wlan, [this](ZRadioSystemSetting *parent, const QRect &a) {
+        DialogWlanSetting wlan(parent, m_store, a.x(), a.y(), a.width(), a.height(), m_nmClient);
+        wlan.exec();
+    });
+    menu->setOpener(ZRadioSystemSetting::Bluetooth, [this](ZRadioSystemSetting *parent, const QRect &a) {
+        DialogBluetoothSetting bt(parent, m_store, a.x(), a.y(), a.width(), a.height(), m_bluetooth);
+        bt.exec();
+    });
+    return menu;
 }
 
-QDialog *MainWidget::createSwrScanner(const QRect &)
+QDialog *MainWidget::createSwrScanner(const QRect &area)
 {
-    return nullptr;
+    auto *scanner = new DialogSwrScanner(this, m_store, area.x(), area.y(), area.width(), area.height());
+    connect(this, &MainWidget::sig_postSwrValue, scanner, &DialogSwrScanner::slot_commUpdateSWR);
+    connect(scanner, &DialogSwrScanner::sig_postTRX, this, &MainWidget::slot_swrScanTrxReceiver);
+    connect(scanner, &DialogSwrScanner::sig_nextPoint, this, &MainWidget::slot_swrScanNextPoint);
+    return scanner;
 }
 
-QDialog *MainWidget::createVoiceCall(const QRect &)
+QDialog *MainWidget::createVoiceCall(const QRect &area)
 {
-    return nullptr;
+    auto *call = new DialogVoiceCall(this, m_store, area.x(), area.y(), area.width(), area.height());
+    connect(call, &DialogVoiceCall::sig_postTrx, this, &MainWidget::slot_modemTrxReceiver);
+    return call;
 }
 
-QDialog *MainWidget::createVoiceRecorder(const QRect &, const QString &)
+QDialog *MainWidget::createVoiceRecorder(const QRect &area, const QString &fileName)
 {
-    return nullptr;
+    auto *rec = new DialogVoiceRec(this, m_store, area.x(), area.y(), area.width(), area.height());
+    rec->setFileName(fileName);
+    return rec;
 }
