@@ -23,6 +23,7 @@
 #include "ui/ztwinfilterwidget.h"
 #include "ui/zvfofrequencywidget.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -1283,9 +1284,24 @@ private slots:
         QCOMPARE(sc.w->knobKey(), QStringLiteral("msg02"));
         turn(sc.w.get(), 1);
         QCOMPARE(sc.s->paramItem(W, "msg02").value.toString(), QStringLiteral("CQ CQ DE ZR450 K"));
-        // The voice page opens nothing yet, and leaves no recording source.
+        // The voice page records message 1: the recording source is on
+        // while the recorder is open, and off once it is closed.
         groupKey(sc.w.get(), 4);
+        QString opened;
+        int sourceWhileOpen = -1;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&]() {
+            if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                opened = QString::fromLatin1(d->metaObject()->className());
+                sourceWhileOpen = sc.r->voiceRec.load();
+                d->reject();
+            }
+        });
+        poll.start(20);
         tapKey(sc.w.get(), Qt::Key_F1);
+        poll.stop();
+        QCOMPARE(opened, QStringLiteral("DialogVoiceRec"));
+        QCOMPARE(sourceWhileOpen, 1);
         QCOMPARE(sc.w->editorTitles.size(), 2);
         QCOMPARE(int(sc.r->voiceRec.load()), 0);
     }
@@ -1393,17 +1409,47 @@ private slots:
         QCOMPARE(sc.w->filterPanels, 2);
     }
 
-    void keysWithoutTheirDialogsDoNothing()
+    // The modal screens the function keys open, each closed again by its
+    // own Escape: the window is the operating screen again afterwards.
+    void launchKeysOpenTheirScreens_data()
     {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("screen");
+        QTest::newRow("group 0 F4: system menu") << 1 << int(Qt::Key_F4) << "ZRadioSystemSetting";
+        QTest::newRow("group 1 F2: SWR scanner") << 2 << int(Qt::Key_F2) << "DialogSwrScanner";
+        QTest::newRow("group 1 F3: voice call") << 2 << int(Qt::Key_F3) << "DialogVoiceCall";
+        QTest::newRow("group 1 F4: nothing") << 2 << int(Qt::Key_F4) << "";
+        QTest::newRow("group 1 F5: nothing") << 2 << int(Qt::Key_F5) << "";
+    }
+    void launchKeysOpenTheirScreens()
+    {
+        QFETCH(int, group);
+        QFETCH(int, key);
+        QFETCH(QString, screen);
         Screen sc;
-        groupKey(sc.w.get(), 2);
-        // (F1 opens the modem dialog: test_modemdialog.)
-        for (int k = Qt::Key_F2; k <= Qt::Key_F5; ++k)
-            tapKey(sc.w.get(), k);
-        groupKey(sc.w.get(), 1);
-        tapKey(sc.w.get(), Qt::Key_F4);
+        groupKey(sc.w.get(), group);
+        QString opened;
+        QRect area;
+        // Runs inside the dialog's own event loop.
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&]() {
+            if (QWidget *m = QApplication::activeModalWidget()) {
+                opened = QString::fromLatin1(m->metaObject()->className());
+                area = m->geometry();
+                if (auto *d = qobject_cast<QDialog *>(m))
+                    d->reject();
+            }
+        });
+        poll.start(20);
+        tapKey(sc.w.get(), key);
+        poll.stop();
+        QCOMPARE(opened, screen);
+        if (!screen.isEmpty())
+            QVERIFY2(QRect(0, 0, 800, 480).contains(area), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height())));
+        flushDeletes();
         QCOMPARE(sc.w->scope()->geometry(), QRect(0, 176, 800, 250));
-        QCOMPARE(sc.w->findChildren<QDialog *>().size(), 0);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
 
     // ------------------------------------------------ against the simulator

@@ -39,9 +39,6 @@ ZPanel::ZPanel(QWidget *parent, ZParamAdmin *store, int x, int y, int w, int h)
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("labelPanelTitle"));
     m_title->setStyleSheet(QString::fromLatin1(kTitleStyle));
-    // Set, not inherited: under the main window's style sheet a child
-    // without a font of its own falls back to the application's.
-    m_title->setFont(f);
     setPanelTitle(QStringLiteral("Untitled"));
 
     m_buttonFrame = new QFrame(this);
