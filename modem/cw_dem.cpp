@@ -13,7 +13,6 @@
 #include <math.h>
 #include <string.h>
 
-
 // ---------------------------------------------------------------------------
 // Tables
 
@@ -639,7 +638,8 @@ static float block_energy(cw_dem_t *q, float *goertzel)
     *goertzel = Goertzel_GetEnergy(&q->detector);
     std::complex<float> y;
     firdecim_crcf_execute((firdecim_crcf)q->decim, z, &y);
-    const unsigned pos = q->cy_pos++ % CW_DEM_HISTORY;
+    const unsigned pos = q->cy_pos;
+    q->cy_pos = (pos + 1) % CW_DEM_HISTORY;
     const std::complex<float> prev = q->cy[(pos + CW_DEM_HISTORY - 1) % CW_DEM_HISTORY];
     q->cy[pos] = y;
     // The frequency loop: the turn from one block to the next, averaged

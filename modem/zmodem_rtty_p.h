@@ -16,7 +16,7 @@
 
 // The demodulator correlates the signal with each tone over one bit (the
 // filter matched to a bit of the baud rate) at every sample, keeps the
-// magnitudes of the last few characters, and frames each character by the
+// decisions of the last few characters, and frames each character by the
 // start time that best explains all its bits.
 struct rtty_dem_s {
     float fs;
@@ -42,14 +42,15 @@ struct rtty_dem_s {
     uint64_t n;             // samples processed since the last reset
 
     // Levels on the correlators' scale: mean power of each tone while it is
-    // sent, and of the noise (the other tone meanwhile); valid once a
-    // character has been decoded.
+    // sent, and of the noise (the other tone meanwhile); valid once both
+    // tones and a bit of noise have been seen.
     float pow_mark, pow_space, pow_noise;
     unsigned count_mark, count_space, count_noise;
     int levels_valid;
 
-    // Framing: the earliest start of the next character, a pending start
-    // found by the search and the start and length of the last character.
+    // Framing: the earliest start of the next character, the first sample
+    // that read as a start bit, the last character's start and the period
+    // of a run of characters.
     uint64_t search_from;
     uint64_t scan;          // next sample to look at for a start bit
     int64_t trigger;        // -1: none
