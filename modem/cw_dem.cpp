@@ -11,7 +11,6 @@
 
 #include <cmath>
 #include <math.h>
-#include <stdlib.h>
 #include <string.h>
 
 // ---------------------------------------------------------------------------
@@ -179,8 +178,9 @@ void cw_dem_reset(cw_dem_t *q)
     q->spike_seen = 0;
     q->spike_absorb = 0;
     q->nco_phase = 0;
-    memset(q->hist, 0, sizeof q->hist);
-    q->hist_pos = 0;
+    for (auto &v : q->cy)
+        v = 0;
+    q->cy_pos = 0;
     q->level_hi = q->level_lo = 0;
     q->levels_valid = 0;
     q->queue.clear();
@@ -272,13 +272,24 @@ void cw_dem_putchar(cw_dem_t *q, unsigned char c)
     q->queue.put((char)c);
 }
 
-// Shortest gap taken for a word space: halfway between a character gap (3
-// dots) and a word gap (7 dots). Comparing with the average character gap
-// alone turned about half of all character gaps into word spaces whenever a
-// text had few words.
+// The detector lengthens every mark and shortens every gap by about the
+// same amount (it smooths over part of a dot); half the difference between
+// the dot and element-gap averages, which are equal as sent, is that
+// amount. The word-space rules below work on lengths corrected by it.
+static float length_bias(const cw_dem_t *q)
+{
+    const float d = (q->dot - q->egap) / 2;
+    return d > 0 && q->egap > 0 ? d : 0;
+}
+
+// Shortest gap (as measured) taken for a word space: halfway between a
+// character gap (3 dots) and a word gap (7 dots). Comparing with the average
+// character gap alone turned about half of all character gaps into word
+// spaces whenever a text had few words.
 static float word_gap_min(const cw_dem_t *q)
 {
-    return q->cgap + 2 * q->dot;
+    const float b = length_bias(q);
+    return (q->cgap + b) + 2 * (q->dot - b) - b;
 }
 
 void cw_dem_putwordspace(cw_dem_t *q, unsigned char c)
@@ -290,8 +301,12 @@ void cw_dem_putwordspace(cw_dem_t *q, unsigned char c)
     case 'I': case 'J': case 'Q': case 'U': case 'V': case 'Z':
         // Letters that are often the first half of a longer character need
         // a clearly longer gap before a space is believed.
-        if ((int)(q->wordgap - (word_gap_min(q) + q->thr)) > 0)
-            cw_dem_putchar(q, ' ');
+        {
+            const float b = length_bias(q);
+            const float thr = (q->dash - b + (q->dot - b) / 4) / 2;
+            if ((int)(q->wordgap - (word_gap_min(q) + thr)) > 0)
+                cw_dem_putchar(q, ' ');
+        }
         break;
     default:
         cw_dem_putchar(q, ' ');
@@ -571,16 +586,25 @@ static void decode_step(cw_dem_t *q)
 }
 
 
-// Low-pass of the narrow-band detector, one-sided cut-off in Hz: about the
-// bandwidth of a dot at 35 WPM, against the 180 Hz of a 5.5 ms block. The
-// tone must then be set within about 15 Hz (or followed by the host's AFC).
-static const float kCwBandwidth = 25.0f;
+// The narrow-band detector. Each block is mixed down at the tone and
+// decimated to one complex sample (the low-pass only keeps the block rate
+// free of aliases); the detector then sums the last blocks coherently over
+// most of a dot (kCwMatch of it: a sum over the whole dot would fill the
+// gap between two dots), a filter close to matched to a dot: the noise is
+// averaged over the dot rather than over a fixed bandwidth. Until the speed
+// is known the sum is three blocks long. A frequency loop keeps the mixer
+// on the tone (within kCwPull Hz of the one set), which a coherent sum over
+// tens of milliseconds needs within a few Hz.
+static const float kCwBandwidth = 75.0f;
+static const float kCwMatch = 0.7f;
+static const float kCwPull = 30.0f;
+static const float kCwFll = 0.1f;
 
 static void detector_design(cw_dem_t *q)
 {
     if (q->decim)
         firdecim_crcf_destroy((firdecim_crcf)q->decim);
-    const unsigned m = 6;
+    const unsigned m = 3;
     const unsigned len = 2 * q->N * m + 1;
     float *h = new float[len];
     liquid_firdes_kaiser(len, kCwBandwidth / q->fs, 60.0f, 0.0f, h);
@@ -594,10 +618,13 @@ static void detector_design(cw_dem_t *q)
     delete[] h;
     q->decim = dq;
     q->nco_step = 2 * M_PI * q->tone_used / q->fs;
+    for (auto &v : q->cy)
+        v = 0;
+    q->turn = 0;
 }
 
-// Returns the narrow-band level of the block (smoothed) and, through
-// *goertzel, the block Goertzel level used for the level display.
+// Returns the narrow-band level of the block and, through *goertzel, the
+// block Goertzel level used for the level display.
 static float block_energy(cw_dem_t *q, float *goertzel)
 {
     std::complex<float> z[CW_DEM_BLOCK];
@@ -611,15 +638,29 @@ static float block_energy(cw_dem_t *q, float *goertzel)
     *goertzel = Goertzel_GetEnergy(&q->detector);
     std::complex<float> y;
     firdecim_crcf_execute((firdecim_crcf)q->decim, z, &y);
-    const float e = std::abs(y);
-    q->hist[q->hist_pos++ % 8] = e;
-    // Average over about a third of a dot once the speed is known.
-    int k = (q->flags & CW_FLAG_SYNC) && q->dot > 0 ? (int)(q->dot / 3 + 0.5f) : 1;
-    k = k < 1 ? 1 : k > 8 ? 8 : k;
-    float sum = 0;
-    for (int i = 0; i < k; i++)
-        sum += q->hist[(q->hist_pos - 1 - i) % 8];
-    return sum / k;
+    const unsigned pos = q->cy_pos;
+    q->cy_pos = (pos + 1) % CW_DEM_HISTORY;
+    const std::complex<float> prev = q->cy[(pos + CW_DEM_HISTORY - 1) % CW_DEM_HISTORY];
+    q->cy[pos] = y;
+    // The frequency loop: the turn from one block to the next, averaged
+    // while the key is down, moves the mixer onto the tone (within kCwPull
+    // of the set tone); the coherent sum below needs it within a few Hz.
+    if (q->key_state && q->key_last) {
+        q->turn += (y * std::conj(prev) - q->turn) * 0.05f;
+        double step = q->nco_step + kCwFll * std::arg(q->turn) / q->N;
+        const double base = 2 * M_PI * q->tone_used / q->fs, pull = 2 * M_PI * kCwPull / q->fs;
+        step = step > base + pull ? base + pull : step < base - pull ? base - pull : step;
+        q->nco_step = step;
+    }
+    int M = 3;
+    if ((q->flags & CW_FLAG_SYNC) && q->dot > 0)
+        M = (int)(kCwMatch * q->dot + 0.5f);
+    M = M < 1 ? 1 : M > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : M;
+    std::complex<float> s = 0;
+    for (int i = 0; i < M; i++)
+        s += q->cy[(pos + CW_DEM_HISTORY - unsigned(i)) % CW_DEM_HISTORY];
+    const float E = std::abs(s) / (float)M;
+    return E;
 }
 
 static void process_block(cw_dem_t *q)

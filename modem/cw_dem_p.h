@@ -7,6 +7,10 @@
 #include "modem/zmodem_ring.h"
 
 #include <atomic>
+#include <complex>
+
+// Block samples kept for the detector's matched sum (a dot at 5 WPM).
+#define CW_DEM_HISTORY 48
 
 // Flags byte.
 #define CW_FLAG_SYNC 0x01      // speed learnt
@@ -57,13 +61,14 @@ struct cw_dem_s {
     int spike_seen;               // the previous entry was a spike
     uint32_t spike_absorb;        // its length, added to the next entry
 
-    // Narrow-band detector: the block is mixed down at the tone and
-    // decimated to one sample through a low-pass much narrower than a
-    // block's own bandwidth; its magnitude is averaged over a few blocks.
+    // Narrow-band detector (see cw_dem.cpp): mixer, decimation to one
+    // complex sample per block, and the recent block samples for the sum
+    // matched to a dot.
     double nco_phase, nco_step;
     void *decim;                  // firdecim_crcf, decimation by one block
-    float hist[8];                // recent block magnitudes
-    unsigned hist_pos;
+    std::complex<float> cy[CW_DEM_HISTORY];
+    unsigned cy_pos;
+    std::complex<float> turn;     // block-to-block turn while the key is down
     // Automatic threshold: tracked key-down and key-up levels.
     float level_hi, level_lo;
     int levels_valid;

@@ -12,11 +12,11 @@
 #include <new>
 #include <string.h>
 
-static const int HALF_TBL[16] = {7, 8, 9, 10, 11, 12, 13, 14, 0, 1, 2, 3, 4, 5, 6, 7};
 static const double TWO_PI = 2 * M_PI;
 static const float kBaud31 = 31.25f;
-// The symbol clock wraps after 16 working samples at 8 kHz: 32 ms.
-static const double kClockWrap = 0.032;
+// Symbol timing loop gain (fraction of a symbol per unit of error).
+static const double kTimingGain = 0.01;
+static const int kMatchedLen = 32;
 static_assert(sizeof(PSKModem::_PSK_COMPLEX) == sizeof(uint64_t), "scatter entries pack into one word");
 
 // ---------------------------------------------------------------------------
@@ -48,19 +48,20 @@ static void psk_dem_apply_rate(psk_dem_t *q, int index)
 
 static void psk_dem_reset_detector(psk_dem_t *q)
 {
-    for (float &b : q->bins)
-        b = 0;
-    q->binCount = 0;
-    q->sampleBin = 0;
-    q->peakBin = 5;
-    q->clock = 0;
-    q->clockStep = kClockWrap / 16 * q->fw / q->fwAdj;
-    q->prevSampleBin = 0;
-    q->driftCount = q->driftTicks = q->clockDrift = 0;
-    q->prevSym = q->prevSym2 = psk_cf(0, 0);
+    for (psk_cf &v : q->hist)
+        v = 0;
+    q->ns = 0;
+    q->period = 16.0 * q->fwAdj / q->fw;
+    q->tnext = q->period;
+    q->theta = 0;
+    q->lock = 0;
+    q->coherent = false;
+    q->tracking = false;
+    q->level = 0;
+    q->vitN = 0;
+    q->prevSym = psk_cf(0, 0);
     q->errAvg = 90;
     q->revCount = q->steadyCount = 0;
-    q->errSignCount = q->errSign = 0;
     q->quality = 10;
     q->squelch = false;
     q->openSymbols = 0;
@@ -68,12 +69,88 @@ static void psk_dem_reset_detector(psk_dem_t *q)
     q->zeroSeen = false;
 }
 
+// Forgets what the acquisition had gathered and found.
 static void psk_dem_clear_freq_error(psk_dem_t *q)
 {
-    q->t1 = q->t2 = psk_cf(0, 0);
-    q->freqAvg = 0;
-    q->phaseErr = 0;
-    q->corrStep = 0;
+    q->acqFill = q->acqCount = q->acqHop = 0;
+    q->found = false;
+}
+
+// Keeps the NCO inside the AFC window.
+static void psk_dem_clamp(psk_dem_t *q)
+{
+    if (q->ncoStep > q->winHi)
+        q->ncoStep = q->winHi;
+    else if (q->ncoStep < q->winLo)
+        q->ncoStep = q->winLo;
+}
+
+// Acquisition. Squared, a BPSK signal loses its phase reversals and leaves
+// a spectral line at twice its offset from the NCO; over two seconds (at
+// PSK31) the line of a station well under the noise in 3 kHz stands clear
+// of the noise's spectrum. The NCO is set to the strongest line found within
+// reach of the AFC (and a little beyond, so that a station outside the
+// window takes the NCO to its edge), and left alone when none stands out:
+// noise does not pull it about.
+static const unsigned kAcqLen = 1024, kAcqHop = 256;
+// A line this many times the mean of the spectrum is a station; one of
+// kAcqSure times it a clear one.
+static const float kAcqDetect = 12.0f, kAcqSure = 30.0f;
+
+static void psk_dem_search(psk_dem_t *q)
+{
+    const float rate = float(q->fw / q->Dcur); // samples per second here
+    for (unsigned i = 0; i < kAcqLen; i++) {
+        const psk_cf v = q->acqRing[(q->acqFill + i) % kAcqLen];
+        q->acqIn[i] = v * v * q->acqWin[i];
+    }
+    fft_execute(q->acqPlan);
+    // Offsets up to 100 Hz (and at most a quarter of the rate).
+    const float maxOff = fminf(100.0f, rate / 4.2f);
+    const int kmax = int(2 * maxOff / rate * kAcqLen);
+    int best = 0;
+    float bestP = -1, sum = 0;
+    std::vector<float> pw(size_t(2 * kmax + 1));
+    for (int k = -kmax; k <= kmax; k++) {
+        const float p = std::norm(q->acqOut[(k + int(kAcqLen)) % int(kAcqLen)]);
+        pw[size_t(k + kmax)] = p;
+        sum += p;
+        if (p > bestP) {
+            bestP = p;
+            best = k;
+        }
+    }
+    const float mean = (sum - bestP) / float(2 * kmax);
+    if (!(mean > 0) || bestP < kAcqDetect * mean)
+        return;
+    // Between the neighbouring bins: a parabola through the logarithms.
+    float frac = 0;
+    if (best > -kmax && best < kmax) {
+        const float a = logf(pw[size_t(best + kmax - 1)] + 1e-30f), b = logf(bestP + 1e-30f),
+                    cc = logf(pw[size_t(best + kmax + 1)] + 1e-30f);
+        const float den = a - 2 * b + cc;
+        if (den < 0)
+            frac = 0.5f * (a - cc) / den;
+    }
+    // The mixer turns a carrier above the NCO backwards: the line lies at
+    // minus twice the offset.
+    const float offset = -(float(best) + frac) * rate / float(kAcqLen) / 2;
+    const double want = q->ncoStep + TWO_PI * offset / q->fwAdj;
+    q->ncoStep = want;
+    psk_dem_clamp(q);
+    const bool inside = q->ncoStep == want;
+    if (!q->found && inside && bestP >= kAcqSure * mean) {
+        // A clear station: its quality is taken as fair until measured
+        // (the average would otherwise take seconds to come down from its
+        // start, and a weak station's first words would be lost).
+        q->errAvg = fminf(q->errAvg, 60.0f);
+    }
+    q->found = inside;
+    q->theta = 0;
+    q->lock = 0;
+    // The samples gathered so far were taken at the old frequency.
+    q->acqFill = 0;
+    q->acqCount = 0;
 }
 
 // NCO step and AFC window for the carrier fc at the adjusted working rate.
@@ -123,13 +200,11 @@ psk_dem_t *psk_dem_create(float fs, float fc)
 
     q->preDecim = firdecim_rrrf_create_kaiser(2, 1, 80.0f);
     firdecim_rrrf_set_scale(q->preDecim, 1.0f);
-    // Symbol filter: a raised-cosine window of 1.5 symbols (24 samples at
-    // 16 per symbol), close to matched to the cosine-shaped symbols; the
-    // 100-tap low-pass with a cut-off at the symbol rate let in twice the
-    // noise (1 to 2 dB more signal-to-noise needed for the same copy).
-    // Its gain at DC is the same 0.5.
+    // Symbol filter: matched to the symbol, a raised-cosine (Hann) pulse two
+    // symbols long (32 samples at 16 per symbol), which is what the
+    // modulator's cosine-shaped phase reversals are. Its gain at DC is 0.5.
     {
-        const int L = 24;
+        const int L = kMatchedLen;
         float h[L];
         float sum = 0;
         for (int i = 0; i < L; i++) {
@@ -140,6 +215,14 @@ psk_dem_t *psk_dem_create(float fs, float fc)
             h[i] *= 0.5f / sum;
         q->symFilter = firfilt_crcf_create(h, L);
     }
+    q->vit = new float[PSK_VIT_STATES];
+    q->pred = new uint16_t[PSK_PATH_DEPTH][PSK_VIT_STATES];
+    q->done = new int8_t[PSK_PATH_DEPTH][PSK_VIT_STATES];
+    q->acqIn = new psk_cf[kAcqLen];
+    q->acqOut = new psk_cf[kAcqLen];
+    q->acqPlan = fft_create_plan(kAcqLen, q->acqIn, q->acqOut, LIQUID_FFT_FORWARD, 0);
+    for (unsigned i = 0; i < kAcqLen; i++)
+        q->acqWin[i] = hann(i, kAcqLen);
     q->trkFilter = firfilt_crcf_create_kaiser(100, 0.1f, 80.0f, 0.0f);
     firfilt_crcf_set_scale(q->trkFilter, 0.1f);
     q->afcApplied = true;
@@ -163,6 +246,12 @@ void psk_dem_destroy(psk_dem_t *q)
     firdecim_crcf_destroy(q->symDecim);
     firfilt_crcf_destroy(q->symFilter);
     firfilt_crcf_destroy(q->trkFilter);
+    fft_destroy_plan(q->acqPlan);
+    delete[] q->vit;
+    delete[] q->pred;
+    delete[] q->done;
+    delete[] q->acqIn;
+    delete[] q->acqOut;
     delete q;
 }
 
@@ -227,74 +316,6 @@ static void psk_dem_putchar(psk_dem_t *q, char c)
         q->cb(q->cbUser, c);
 }
 
-static void psk_dem_freq_error(psk_dem_t *q, psk_cf t)
-{
-    float e = (t.real() - q->t2.real()) * q->t1.imag() - q->t1.real() * (t.imag() - q->t2.imag());
-    q->t2 = q->t1;
-    q->t1 = t;
-    e = e > 0.3f ? 0.3f : e < -0.3f ? -0.3f : e;
-    q->freqAvg = 0.995f * q->freqAvg + 0.25f * e;
-    if (q->acquire > 1) {
-        if (fabsf(q->freqAvg) > 0.3f)
-            q->ncoStep += q->freqAvg * 3e-6;
-        q->corrStep = q->freqAvg * 4e-4;
-    } else if ((q->phaseErr > 0) == (q->freqAvg > 0) && q->phaseErr != 0) {
-        if (fabsf(q->phaseErr) > 0.3f)
-            q->ncoStep += q->phaseErr * 1.5e-6;
-        q->corrStep = q->phaseErr * 0.001;
-    }
-    if (q->ncoStep + q->corrStep > q->winHi) {
-        q->ncoStep = q->winHi;
-        q->corrStep = 0;
-    } else if (q->ncoStep + q->corrStep < q->winLo) {
-        q->ncoStep = q->winLo;
-        q->corrStep = 0;
-    }
-}
-
-static bool psk_dem_symbol_sync(psk_dem_t *q, psk_cf s)
-{
-    float p = std::norm(s);
-    if (p > 4)
-        p = 1;
-    const int c = q->binCount;
-    // The energy bins average over 82 symbols while a signal is copied;
-    // until the squelch has been open for 32 symbols they average over 16,
-    // so that the timing of a new station settles within its preamble.
-    const float w = q->openSymbols >= 32 ? 0.012195121951219513f : 0.0625f;
-    q->bins[c] = (1 - w) * q->bins[c] + w * p;
-    const bool sym = c == q->sampleBin;
-    if (c == HALF_TBL[q->peakBin])
-        q->sampleBin = q->peakBin;
-    q->binCount = (c + 1) & 15;
-    q->clock += q->clockStep;
-    if (q->clock >= kClockWrap) {
-        q->clock = fmod(q->clock, kClockWrap);
-        int best = 0;
-        for (int i = 1; i < 16; i++)
-            if (q->bins[i] > q->bins[best])
-                best = i;
-        q->peakBin = best;
-        q->binCount = 0;
-        if (q->squelch) {
-            const int d = q->sampleBin - q->prevSampleBin;
-            if (d == 1 || d == -15)
-                q->driftCount++;
-            else if (d == -1 || d == 15)
-                q->driftCount--;
-            if (++q->driftTicks >= 314) {
-                q->clockDrift = q->driftCount * 200;
-                q->driftCount = q->driftTicks = 0;
-            }
-        } else {
-            q->clockDrift = 0;
-            q->driftCount = q->driftTicks = 0;
-        }
-        q->prevSampleBin = q->sampleBin;
-    }
-    return sym;
-}
-
 static void psk_dem_quality_step(psk_dem_t *q, float a)
 {
     const float pi = (float)M_PI;
@@ -317,18 +338,6 @@ static void psk_dem_quality_step(psk_dem_t *q, float a)
     if (q->steadyCount > 20)
         q->errAvg = 100;
 
-    float err = a - ref;
-    const int sign = err > 0 ? 1 : err < 0 ? -1 : 0;
-    if (sign != 0 && sign == q->errSign)
-        q->errSignCount++;
-    else
-        q->errSignCount = 1;
-    q->errSign = sign;
-    if (q->errSignCount < 5)
-        err = 0;
-    err = err > 1 ? 1 : err < -1 ? -1 : err;
-    q->phaseErr = 0.99f * q->phaseErr + 0.05f * err;
-
     if (q->agc > 10) {
         int v = (int)(100 - q->errAvg);
         q->quality = v < 0 ? 0 : v > 100 ? 100 : v;
@@ -339,12 +348,234 @@ static void psk_dem_quality_step(psk_dem_t *q, float a)
     q->openSymbols = q->squelch ? q->openSymbols + (q->openSymbols < 32) : 0;
 }
 
+// One bit of the varicode stream; open is the squelch as it was when the
+// bit's symbol was received (the sequence detector hands bits on late).
+static void psk_dem_bit(psk_dem_t *q, int bit, bool open)
+{
+    if (bit) {
+        q->varReg = ((q->varReg << 1) | 1) & 0xffff;
+        q->zeroSeen = false;
+    } else if (!q->zeroSeen) {
+        q->varReg = (q->varReg << 1) & 0xffff;
+        q->zeroSeen = true;
+    } else if (q->varReg != 0) {
+        const uint8_t ch = q->decodeTable[(q->varReg >> 2) & 0x7ff];
+        q->varReg = 0;
+        if (ch && open)
+            psk_dem_putchar(q, (char)ch);
+    }
+}
+
+// Carrier loop constants, per symbol: phase gain, frequency gain (a loop
+// bandwidth of about 2 % of the symbol rate), and the lock indicator's
+// memory.
+static const float kPllAlpha = 0.07f, kPllBeta = 0.0025f;
+static const float kLockMemory = 0.06f;
+static const float kFllGain = 0.05f;
+// The lock indicator holds the phase above kLockIn, loses it below kLockOut.
+static const float kLockIn = 0.3f, kLockOut = 0.15f;
+
+// The symbols are decided together with the characters they spell.
+//
+// The matched filter spreads each symbol into its neighbours: the output at
+// a symbol time holds a sixth of each neighbouring symbol (the pulse is a
+// raised cosine two symbols long), which decided symbol by symbol costs
+// several dB where reversals follow each other. And the bits are not free:
+// every character is a varicode code (no two zeros in a row inside it)
+// followed by two zeros, with zeros only in between. A Viterbi detector
+// over the varicode tree (the state is the part of a code received so far,
+// and the sign of the last symbol) weighs both: its branch metric is
+// Ungerboeck's for matched-filter outputs, s·y - b·s·s' for the symbol s
+// after s' (b the neighbour's share of the level), and a path that leaves
+// the code (noise, an unknown sender) restarts at a character boundary at a
+// cost. It decides each character kPathDepth symbols late.
+static const float kIsi = 0.13f;
+static const unsigned kVitDepth = 28;
+// Costs, in units of the symbol level: leaving the code, starting a
+// character after idle zeros, taking ones beyond any code as a carrier.
+static const float kEscape = 1.0f, kIdleStart = 1.0f, kCarrierStart = 0.5f;
+static_assert(kVitDepth < PSK_PATH_DEPTH, "the path memory holds the decision depth");
+
+namespace {
+// The varicode tree: node 0 is the boundary right after a character's two
+// zeros, node 1 the idle zeros beyond them (a character starting after
+// idle zeros, rather than right after the last one, costs a little: noise
+// in the long idle runs of reversals would otherwise read as characters).
+struct VaricodeTrie {
+    static constexpr int kCarrier = PSK_TRIE_NODES - 2, kCarrier0 = PSK_TRIE_NODES - 1;
+    int child[PSK_TRIE_NODES][2];
+    int done[PSK_TRIE_NODES];     // a 0 here completes this character (-1: it does not)
+    uint16_t bits[PSK_TRIE_NODES];
+    int nodes = 2;
+
+    int add(int from, int b)
+    {
+        if (child[from][b] < 0 && nodes < kCarrier) {
+            child[from][b] = nodes;
+            bits[nodes] = uint16_t((bits[from] << 1) | b);
+            nodes++;
+        }
+        return child[from][b];
+    }
+
+    VaricodeTrie()
+    {
+        for (auto &c : child)
+            c[0] = c[1] = -1;
+        for (int &d : done)
+            d = -1;
+        bits[0] = bits[1] = 0;
+        for (int ch = 0; ch < 128; ch++) {
+            const unsigned v = gVaricode_LUT[ch].bits, len = gVaricode_LUT[ch].len;
+            int n = 0;
+            for (unsigned i = len; i-- > 0;)
+                n = add(n, (v >> i) & 1);
+            // The first separating zero; the second one completes it.
+            done[add(n, 0)] = ch;
+        }
+        // A steady carrier: ones for as long as it lasts, ended by two
+        // zeros like a character, but spelling none.
+        child[kCarrier][1] = kCarrier;
+        child[kCarrier][0] = kCarrier0;
+        child[kCarrier0][1] = kCarrier;
+        bits[kCarrier] = bits[kCarrier0] = 0;
+    }
+    // The node of a code prefix (the bits received since the last boundary),
+    // 0 when there is none.
+    int find(uint32_t reg) const
+    {
+        if (!reg)
+            return 1;
+        int top = 31;
+        while (!(reg >> top & 1))
+            top--;
+        int n = 0;
+        for (int i = top; i >= 0 && n >= 0; i--)
+            n = child[n][reg >> i & 1];
+        return n < 0 ? 1 : n;
+    }
+};
+
+const VaricodeTrie &trie()
+{
+    static const VaricodeTrie t;
+    return t;
+}
+} // namespace
+
+static void psk_dem_bit(psk_dem_t *q, int bit, bool open);
+
+static void psk_dem_vit_start(psk_dem_t *q, float y)
+{
+    const VaricodeTrie &t = trie();
+    // From the partial character the bit decoder holds.
+    const int n = t.find(q->varReg);
+    for (int i = 0; i < PSK_VIT_STATES; i++)
+        q->vit[i] = -1e30f;
+    q->vit[2 * n] = y;      // last symbol +1
+    q->vit[2 * n + 1] = -y; // last symbol -1
+    q->vitN = 0;
+}
+
+// Follows the best path back `back` steps from the newest; returns the state
+// there.
+static int psk_dem_vit_trace(const psk_dem_t *q, unsigned back)
+{
+    int st = 0;
+    for (int i = 1; i < PSK_VIT_STATES; i++)
+        if (q->vit[i] > q->vit[st])
+            st = i;
+    for (unsigned k = 0; k < back; k++)
+        st = q->pred[(q->vitN - 1 - k) % PSK_PATH_DEPTH][st];
+    return st;
+}
+
+static void psk_dem_vit_emit(psk_dem_t *q, uint64_t step, int st)
+{
+    const int ch = q->done[step % PSK_PATH_DEPTH][st];
+    if (ch > 0 && q->sq[step % PSK_PATH_DEPTH])
+        psk_dem_putchar(q, (char)ch);
+}
+
+static void psk_dem_vit_step(psk_dem_t *q, float y)
+{
+    const VaricodeTrie &t = trie();
+    const float b = kIsi * q->level, escape = kEscape * q->level, idle = kIdleStart * q->level;
+    const float carrier = kCarrierStart * q->level;
+    const unsigned row = unsigned(q->vitN % PSK_PATH_DEPTH);
+    uint16_t *pr = q->pred[row];
+    int8_t *em = q->done[row];
+    q->sq[row] = q->squelch;
+    float next[PSK_VIT_STATES];
+    for (int i = 0; i < PSK_VIT_STATES; i++)
+        next[i] = -1e30f;
+    auto relax = [&](int to, float m, int from, int ch) {
+        if (m > next[to]) {
+            next[to] = m;
+            pr[to] = uint16_t(from);
+            em[to] = int8_t(ch);
+        }
+    };
+    for (int n = 0; n < PSK_TRIE_NODES; n++) {
+        for (int ps = 0; ps < 2; ps++) {
+            const int from = 2 * n + ps;
+            const float m0 = q->vit[from];
+            if (m0 < -1e29f)
+                continue;
+            const float sp = ps ? -1.0f : 1.0f;
+            // A 1 keeps the sign, a 0 reverses it.
+            for (int bit = 0; bit < 2; bit++) {
+                const float s = bit ? sp : -sp;
+                const float m = m0 + s * y - b * s * sp;
+                const int sidx = s < 0 ? 1 : 0;
+                if (bit == 0 && (n <= 1 || n == VaricodeTrie::kCarrier0)) {
+                    relax(2 + sidx, m, from, -1); // a zero between characters
+                } else if (bit == 0 && t.done[n] >= 0) {
+                    relax(sidx, m, from, t.done[n]); // the second separating zero
+                } else if (bit == 1 && n == 1) {
+                    relax(2 * t.child[0][1] + sidx, m - idle, from, -1);
+                } else if (t.child[n][bit] >= 0) {
+                    relax(2 * t.child[n][bit] + sidx, m, from, -1);
+                } else if (bit == 1) {
+                    // Ones beyond any code: a steady carrier.
+                    relax(2 * VaricodeTrie::kCarrier + sidx, m - carrier, from, -1);
+                } else {
+                    relax(sidx, m - escape, from, -1); // not a code: start over
+                }
+            }
+        }
+    }
+    float top = -1e30f;
+    for (int i = 0; i < PSK_VIT_STATES; i++)
+        top = next[i] > top ? next[i] : top;
+    for (int i = 0; i < PSK_VIT_STATES; i++)
+        q->vit[i] = next[i] - top;
+    q->vitN++;
+    if (q->vitN > kVitDepth) {
+        const uint64_t step = q->vitN - 1 - kVitDepth;
+        psk_dem_vit_emit(q, step, psk_dem_vit_trace(q, kVitDepth));
+    }
+}
+
+// Hands on the characters the detector still holds, and leaves the bit
+// decoder in the partial character the best path ends in.
+static void psk_dem_vit_flush(psk_dem_t *q)
+{
+    const uint64_t first = q->vitN > kVitDepth ? q->vitN - kVitDepth : 0;
+    for (uint64_t step = first; step < q->vitN; step++)
+        psk_dem_vit_emit(q, step, psk_dem_vit_trace(q, unsigned(q->vitN - 1 - step)));
+    const int n = q->vitN ? psk_dem_vit_trace(q, 0) / 2 : 0;
+    const uint16_t bits = trie().bits[n];
+    q->varReg = bits;
+    q->zeroSeen = n != 0 && !(bits & 1);
+    q->vitN = 0;
+}
+
 static void psk_dem_decode_symbol(psk_dem_t *q, psk_cf s)
 {
     const psk_cf r = q->prevSym;
     const float cross = r.real() * s.imag() - s.real() * r.imag();
     const float dot = r.real() * s.real() + r.imag() * s.imag();
-    q->prevSym2 = q->prevSym;
     q->prevSym = s;
 
     PSKModem::_PSK_COMPLEX sc = {2, 2};
@@ -367,39 +598,101 @@ static void psk_dem_decode_symbol(psk_dem_t *q, psk_cf s)
         psk_dem_quality_step(q, a);
 
     if (q->acquire > 0) {
-        // Acquisition counts down only while a signal is being copied
-        // (squelch open) and the frequency discriminator has settled:
-        // counting from the moment the frequency is set let it run out
-        // during the silence before a station, and the fine tracking that
-        // follows cannot pull in a signal tens of Hz away.
-        if (!q->afcApplied || (q->squelch && fabsf(q->freqAvg) < 1.0f))
+        // Acquisition counts down only while a station is being copied
+        // (squelch open) that the search has found inside the window: a
+        // station beyond the window's edge (or a loop locked beside one)
+        // must not move the window onto itself.
+        if (!q->afcApplied || (q->squelch && q->found))
             q->acquire--;
         else
             q->acquire = 10; // ten settled symbols in a row
         if (q->acquire == 1) {
-            const double f = q->ncoStep + q->corrStep;
+            const double f = q->ncoStep;
             const double w = TWO_PI * 50 / q->fwAdj;
             q->winLo = f - w < 0 ? 0 : f - w;
             q->winHi = f + w;
             q->acquire = 0;
+            q->theta = std::arg(s);
         }
     }
 
-    const int bit = dot > 0 ? 1 : 0;
-    if (bit) {
-        q->varReg = ((q->varReg << 1) | 1) & 0xffff;
-        q->zeroSeen = false;
-    } else if (!q->zeroSeen) {
-        q->varReg = (q->varReg << 1) & 0xffff;
-        q->zeroSeen = true;
-    } else if (q->varReg != 0) {
-        const uint8_t ch = q->decodeTable[(q->varReg >> 2) & 0x7ff];
-        q->varReg = 0;
-        if (ch && q->squelch)
-            psk_dem_putchar(q, (char)ch);
+    // With AFC on, a decision-directed loop tracks the carrier's phase and,
+    // through the NCO, its frequency while a station is copied (squelch
+    // open; the search retunes only while it is closed) or once acquired.
+    // While it holds the phase the symbols are decided coherently, by the
+    // sequence detector, about 1 dB better than comparing each symbol with
+    // the one before; until then, and with AFC off, by that comparison.
+    const bool tracking = q->afcApplied && (q->acquire == 0 || q->squelch);
+    const float mag = std::abs(s);
+    int bit = dot > 0 ? 1 : 0;
+    if (tracking && !q->tracking && mag > 0) {
+        // The loop starts on this symbol's phase (a reversal's sign does not
+        // matter: the bits are changes of sign).
+        q->theta = std::arg(s);
+        q->lock = 0;
     }
+    q->tracking = tracking;
+    if (tracking && mag > 0) {
+        const psk_cf z = s * std::polar(1.0f, -q->theta);
+        const int sign = z.real() >= 0 ? 1 : -1;
+        const float e = float(sign) * z.imag() / mag;
+        // Wider while pulling in, narrow once the phase holds.
+        const float alpha = q->coherent ? kPllAlpha : 2 * kPllAlpha;
+        const float beta = q->coherent ? kPllBeta : 4 * kPllBeta;
+        q->theta += alpha * e;
+        if (q->theta > (float)M_PI)
+            q->theta -= 2 * (float)M_PI;
+        else if (q->theta < -(float)M_PI)
+            q->theta += 2 * (float)M_PI;
+        // The mixer's output turns backwards when the carrier lies above the
+        // NCO: a phase that falls behind raises the NCO.
+        q->ncoStep -= double(beta * e) / (16.0 * q->Dcur);
+        psk_dem_clamp(q);
+        q->lock += kLockMemory * ((z.real() * z.real() - z.imag() * z.imag()) / (mag * mag) - q->lock);
+        q->level += 0.02f * (fabsf(z.real()) - q->level);
+        const bool coherent = q->lock > (q->coherent ? kLockOut : kLockIn);
+        if (!coherent && std::norm(r) > 0) {
+            // Not yet holding the phase: a frequency loop on the turn from
+            // one symbol to the next (squared, which removes the phase
+            // reversals) brings the carrier within the phase loop's reach.
+            // Only small turns are trusted: one beyond a quarter turn per
+            // symbol folds over and would pull the wrong way.
+            const psk_cf d = s * std::conj(r);
+            const float turn = std::arg(d * d) / 2;
+            if (fabsf(turn) < 0.6f) {
+                q->ncoStep -= double(kFllGain * turn) / (16.0 * q->Dcur);
+                psk_dem_clamp(q);
+            }
+        }
+        if (coherent) {
+            if (!q->coherent) {
+                // This symbol's bit still by comparison with the last one;
+                // the detector starts from it.
+                psk_dem_bit(q, bit, q->squelch);
+                psk_dem_vit_start(q, z.real());
+            } else {
+                psk_dem_vit_step(q, z.real());
+            }
+            q->coherent = true;
+            return;
+        }
+        if (q->coherent)
+            psk_dem_vit_flush(q);
+        q->coherent = false;
+    } else {
+        if (q->coherent)
+            psk_dem_vit_flush(q);
+        q->coherent = false;
+        q->lock = 0;
+    }
+    psk_dem_bit(q, bit, q->squelch);
 }
 
+// Symbol timing (Gardner): the matched-filter output is interpolated at the
+// symbol time and half a symbol before it; the product of the change across
+// the symbol with the sample between says how early or late the timing is,
+// independent of the carrier phase. The loop moves faster until a station's
+// timing has settled.
 static void psk_dem_symbol_sample(psk_dem_t *q, psk_cf z)
 {
     psk_cf s, t;
@@ -416,12 +709,43 @@ static void psk_dem_symbol_sample(psk_dem_t *q, psk_cf z)
         s /= q->agc;
         t /= q->agc;
     }
-    if (q->afcApplied)
-        psk_dem_freq_error(q, t);
-    else
-        q->freqAvg = q->phaseErr = 0;
-    if (psk_dem_symbol_sync(q, s))
-        psk_dem_decode_symbol(q, s);
+    if (q->afcApplied && !q->squelch) {
+        // Before the symbol filter, whose pass band is only the station's
+        // own width: the search reaches the whole AFC window.
+        q->acqRing[q->acqFill] = z;
+        q->acqFill = (q->acqFill + 1) % kAcqLen;
+        if (q->acqCount < kAcqLen)
+            q->acqCount++;
+        if (++q->acqHop >= kAcqHop) {
+            q->acqHop = 0;
+            if (q->acqCount == kAcqLen)
+                psk_dem_search(q);
+        }
+    }
+
+    q->hist[q->ns & 63] = s;
+    q->ns++;
+    const double last = double(q->ns - 1);
+    while (q->tnext + 4 <= last) {
+        auto at = [q](double t0) {
+            const uint64_t i = uint64_t(t0);
+            const float f = float(t0 - double(i));
+            return q->hist[i & 63] * (1 - f) + q->hist[(i + 1) & 63] * f;
+        };
+        const double tmid = q->tnext - q->period / 2;
+        if (tmid < 1 || last - tmid > 60) {
+            q->tnext = last + q->period; // too far behind: start over
+            break;
+        }
+        const psk_cf y = at(q->tnext), mid = at(tmid);
+        const psk_cf prev = q->prevSym;
+        const float norm = std::norm(y) + std::norm(prev) + 1e-6f;
+        float e = ((y - prev) * std::conj(mid)).real() / norm;
+        e = e > 1 ? 1 : e < -1 ? -1 : e;
+        const double gain = q->openSymbols >= 32 ? kTimingGain : 4 * kTimingGain;
+        q->tnext += q->period - gain * q->period * e;
+        psk_dem_decode_symbol(q, y);
+    }
 }
 
 int psk_dem_process(psk_dem_t *q, const float *x, unsigned n)
@@ -437,10 +761,10 @@ int psk_dem_process(psk_dem_t *q, const float *x, unsigned n)
     const float ppm = q->ppmReq;
     if (ppm != q->ppm) {
         q->ppm = ppm;
-        const double f = (q->ncoStep + q->corrStep) * q->fwAdj / TWO_PI;
+        const double f = q->ncoStep * q->fwAdj / TWO_PI;
         q->fwAdj = q->fw + q->fw * ppm / 1e6f;
         q->ncoStep = TWO_PI * f / q->fwAdj;
-        q->clockStep = kClockWrap / 16 * q->fw / q->fwAdj;
+        q->period = 16.0 * q->fwAdj / q->fw;
         q->winLo = TWO_PI * fmax(q->fc - 50, 0) / q->fwAdj;
         q->winHi = TWO_PI * (q->fc + 50) / q->fwAdj;
     }
@@ -462,7 +786,7 @@ int psk_dem_process(psk_dem_t *q, const float *x, unsigned n)
         float v;
         firdecim_rrrf_execute(q->preDecim, q->preBuf, &v);
         const psk_cf z(v * (float)cos(q->phase), v * (float)sin(q->phase));
-        q->phase += q->ncoStep + q->corrStep;
+        q->phase += q->ncoStep;
         if (q->phase >= TWO_PI)
             q->phase -= TWO_PI;
         else if (q->phase < 0)
@@ -475,7 +799,7 @@ int psk_dem_process(psk_dem_t *q, const float *x, unsigned n)
             psk_dem_symbol_sample(q, y);
         }
     }
-    q->rxFreqOut = (float)((q->ncoStep + q->corrStep) * q->fwAdj / TWO_PI);
+    q->rxFreqOut = (float)(q->ncoStep * q->fwAdj / TWO_PI);
     q->qualityOut = q->quality;
     q->squelchOut = q->squelch;
     return 1;

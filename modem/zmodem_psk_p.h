@@ -19,6 +19,15 @@
 
 typedef std::complex<float> psk_cf;
 
+// The sequence detector's states: the boundary between characters, idle
+// zeros, each prefix of a varicode code and each code followed by its first
+// separating zero, and a steady carrier (ones beyond any code) with its
+// first zero, each with the sign of the last symbol; and how many symbols
+// it looks back.
+#define PSK_TRIE_NODES 260
+#define PSK_VIT_STATES (2 * PSK_TRIE_NODES)
+#define PSK_PATH_DEPTH 64
+
 struct psk_dem_s {
     float fs;
     float fw;              // working rate after the first decimation
@@ -38,34 +47,46 @@ struct psk_dem_s {
 
     double phase;
     double ncoStep;
-    double corrStep;
     double winLo, winHi;
     bool afcApplied;
     int acquire;
 
     float agc;
-    psk_cf t1, t2;
-    float freqAvg;
-    float phaseErr;
 
-    float bins[16];
-    int binCount;
-    int sampleBin;
-    int peakBin;
-    double clock;
-    double clockStep;
-    int prevSampleBin;
-    int driftCount;
-    int driftTicks;
-    int clockDrift;
-
+    // Acquisition (see zmodem_psk.cpp): the last samples before the symbol
+    // filter, searched for a station's carrier line.
+    fftplan acqPlan;
+    psk_cf *acqIn, *acqOut;
+    psk_cf acqRing[1024];
+    float acqWin[1024];
+    unsigned acqFill, acqCount, acqHop;
+    bool found;             // a station's line was found
+    // Symbol timing: matched-filter outputs of the last symbols, the time
+    // of the next symbol sample in working samples, and the period.
+    psk_cf hist[64];
+    uint64_t ns;            // decimated samples so far
+    double tnext;
+    double period;          // samples per symbol (16, with the clock adjustment)
+    // Carrier tracking: the phase correction, the lock indicator.
+    float theta;
+    float lock;
+    bool coherent;
+    bool tracking;          // the loop ran on the last symbol
+    float level;            // mean |symbol| in phase, for the ISI term
+    // Sequence detector for the coherent symbols (see zmodem_psk.cpp): path
+    // metrics of its states, and for the last kPathDepth symbols each
+    // state's predecessor, the character its step completed (-1: none) and
+    // the squelch then.
+    float *vit;             // PSK_VIT_STATES
+    uint16_t (*pred)[PSK_VIT_STATES];
+    int8_t (*done)[PSK_VIT_STATES];
+    bool sq[PSK_PATH_DEPTH];
+    uint64_t vitN;          // steps taken since it started
     psk_cf prevSym;
-    psk_cf prevSym2;
+    // Quality: the error average and the runs of each kind of symbol.
     float errAvg;
     int revCount;
     int steadyCount;
-    int errSignCount;
-    int errSign;
     int quality;
     int squelchLevel;
     bool squelch;

@@ -78,55 +78,276 @@ float calc_iir_q(float f, float bw)
 
 // ---------------------------------------------------------------------------
 // Demodulator
+//
+// Each tone is mixed down and summed over one bit: the magnitude of the sum
+// at sample n is the output of the filter matched to a bit ending at n. A
+// character is a start bit (space), five data bits and a stop bit (mark);
+// once a start bit shows, the start time that gives the clearest decisions
+// over all seven bits is searched, and the bits are read there. In a run of
+// characters the starts follow each other at a steady period, which smooths
+// the timing further. The decisions are log-likelihood ratios from the
+// levels of mark, space and noise followed on the signal (automatic
+// threshold correction), so a mark or space that fades on its own is still
+// weighed right.
 
+// The decisions are kept for this many bits: a character and the search
+// around its start.
+static const unsigned kRingBits = 12;
+// The levels' memory, in bits.
+static const unsigned kLevelBits = 16;
+// In a run of characters: the share of the measured start's offset from the
+// expected one that is taken, and the share that moves the period.
+static const double kStartGain = 0.25, kPeriodGain = 1.0 / 16;
 
-// Tone filter bandwidth: about the baud rate, which passes a bit's energy
-// and little more noise (fixed 50/80 Hz filters are too slow for 100 baud
-// and up and let in twice the noise at 45 baud); where the shift is narrower
-// than that, the filters are narrowed so that each still rejects the other
-// tone.
-static float rtty_filter_bw(float shift, float rate)
+// log I0(u) (modified Bessel function of order 0), u >= 0.
+static inline float log_i0(float u)
 {
-    float bw = rate;
-    if (bw > 0.75f * shift)
-        bw = 0.75f * shift;
-    return bw < 10 ? 10 : bw;
+    if (u < 3.75f) {
+        const float t = u / 3.75f, t2 = t * t;
+        return logf(1 + t2 * (3.5156229f + t2 * (3.0899424f + t2 * (1.2067492f + t2 * (0.2659732f
+                   + t2 * (0.0360768f + t2 * 0.0045813f))))));
+    }
+    const float t = 3.75f / u;
+    const float p = 0.39894228f + t * (0.01328592f + t * (0.00225319f + t * (-0.00157565f + t * (0.00916281f
+                  + t * (-0.02057706f + t * (0.02635537f + t * (-0.01647633f + t * 0.00392377f)))))));
+    return u - 0.5f * logf(u) + logf(p);
 }
 
-static void design_bpf(float freq, float shift, float rate, float fs, float *b, float *a)
+// Mark-versus-space log-likelihood ratio of the correlator magnitudes xm, xs
+// (positive for mark).
+static inline float rtty_llr(const rtty_dem_t *q, float xm, float xs)
 {
-    const float f = 2 * freq / fs;
-    const float bw = rtty_filter_bw(shift, rate) * 2 / fs;
-    const float Q = calc_iir_q(f, bw);
-    const float w = (float)M_PI * f;
-    const float alpha = sinf(w) / (2 * Q);
-    b[0] = alpha;
-    b[1] = 0;
-    b[2] = -alpha;
-    a[0] = 1 + alpha;
-    a[1] = -2 * cosf(w);
-    a[2] = 1 - alpha;
+    if (xm == 0 && xs == 0)
+        return 0; // digital silence says nothing
+    if (!q->levels_valid)
+        return xm - xs;
+    // Tone powers without the noise, neither more than 20 dB under the
+    // other; a noise floor 40 dB under the signal keeps clean signals finite.
+    const float top = fmaxf(q->pow_mark, q->pow_space);
+    const float n = fmaxf(q->pow_noise, 1e-4f * top) + 1e-6f;
+    const float pm = fmaxf(q->pow_mark - n, 0.01f * top), ps = fmaxf(q->pow_space - n, 0.01f * top);
+    return log_i0(2 * sqrtf(pm) * xm / n) - log_i0(2 * sqrtf(ps) * xs / n) - (pm - ps) / n;
 }
 
-static void rtty_dem_update_bpf(rtty_dem_t *q)
+static void rtty_dem_restart(rtty_dem_t *q)
 {
-    design_bpf(q->fc - q->shift / 2, q->shift, q->rate, q->fs, q->space_b, q->space_a);
-    design_bpf(q->fc + q->shift / 2, q->shift, q->rate, q->fs, q->mark_b, q->mark_a);
-    if (q->space_filter)
-        iirfilt_rrrf_destroy(q->space_filter);
-    if (q->mark_filter)
-        iirfilt_rrrf_destroy(q->mark_filter);
-    q->space_filter = iirfilt_rrrf_create(q->space_b, 3, q->space_a, 3);
-    q->mark_filter = iirfilt_rrrf_create(q->mark_b, 3, q->mark_a, 3);
-}
-
-static void rtty_dem_update_rate(rtty_dem_t *q)
-{
-    if (q->lowpass)
-        iirfilt_rrrf_destroy(q->lowpass);
-    // Smoothing of the decision at the baud rate (the bit sums do the rest).
-    q->lowpass = iirfilt_rrrf_create_lowpass(2, q->rate / q->fs);
     q->spb = (unsigned)lrintf(q->fs / q->rate);
+    q->T = double(q->fs) / double(q->rate);
+    const double wm = 2 * M_PI * (q->fc + q->shift / 2) / q->fs;
+    const double ws = 2 * M_PI * (q->fc - q->shift / 2) / q->fs;
+    q->rot_mark = std::polar(1.0, -wm);
+    q->rot_space = std::polar(1.0, -ws);
+    q->osc_mark = q->osc_space = 1.0;
+    q->win_mark.assign(q->spb, 0.0f);
+    q->win_space.assign(q->spb, 0.0f);
+    q->sum_mark = q->sum_space = 0.0;
+    q->win_pos = 0;
+    uint64_t size = 1;
+    while (size < uint64_t(kRingBits) * q->spb)
+        size <<= 1;
+    q->ring_llr.assign(size, 0.0f);
+    q->ring_mask = size - 1;
+    q->n = 0;
+    q->levels_valid = 0;
+    q->pow_mark = q->pow_space = q->pow_noise = 0;
+    q->count_mark = q->count_space = q->count_noise = 0;
+    q->search_from = q->spb;
+    q->trigger = -1;
+    q->scan = 0;
+    q->last_start = -1;
+    q->strict_run = 0;
+    q->period = 7.5 * q->T;
+}
+
+static inline float ring_llr(const rtty_dem_t *q, uint64_t i)
+{
+    return q->ring_llr[i & q->ring_mask];
+}
+
+// The decision at the end of bit k (0 start, 1..5 data, 6 stop) of a
+// character starting at t0.
+static inline uint64_t bit_end(const rtty_dem_t *q, double t0, int k)
+{
+    return uint64_t(llround(t0 + (k + 1) * q->T));
+}
+
+// How clearly the seven bits of a character starting at t0 read: the start
+// bit as space, the stop bit as mark, the data bits either way.
+static float frame_metric(const rtty_dem_t *q, double t0)
+{
+    float m = -ring_llr(q, bit_end(q, t0, 0)) + ring_llr(q, bit_end(q, t0, 6));
+    for (int k = 1; k <= 5; k++)
+        m += fabsf(ring_llr(q, bit_end(q, t0, k)));
+    return m;
+}
+
+// The levels follow the signal sample by sample: each correlator output is
+// taken as the tone it favours (signal plus noise) and the other as noise.
+// Their memory is kLevelBits bits, so a fade of a second is followed (a
+// faster rise would follow the noise peaks, and the correction would then
+// add noise of its own); the first bit is averaged evenly.
+static inline void rtty_dem_levels(rtty_dem_t *q, float xm, float xs)
+{
+    const unsigned memory = kLevelBits * q->spb;
+    if (q->count_noise < memory)
+        q->count_noise++;
+    const float k = 1.0f / float(q->count_noise);
+    if (xm >= xs) {
+        q->pow_mark += (xm * xm - q->pow_mark) * (q->count_mark ? k : 1.0f);
+        q->pow_noise += (xs * xs - q->pow_noise) * k;
+        q->count_mark = 1;
+    } else {
+        q->pow_space += (xs * xs - q->pow_space) * (q->count_space ? k : 1.0f);
+        q->pow_noise += (xm * xm - q->pow_noise) * k;
+        q->count_space = 1;
+    }
+    q->levels_valid = q->count_mark && q->count_space && q->count_noise >= q->spb;
+}
+
+static void rtty_dem_character(rtty_dem_t *q, double t0)
+{
+    unsigned code = 0;
+    int bits[7];
+    for (int k = 0; k < 7; k++)
+        bits[k] = ring_llr(q, bit_end(q, t0, k)) > 0;
+    for (int k = 1; k <= 5; k++)
+        code |= unsigned(bits[k]) << (k - 1);
+
+    if (code == 27)
+        q->figures = 1;
+    else if (code == 31)
+        q->figures = 0;
+    else
+        q->out.put(q->figures ? rtty_figures[code] : rtty_letters[code]);
+    // Unshift on space: common senders (minimodem among them) do not send
+    // LTRS after figures when a space follows, expecting the receiver to
+    // return to letters. This modulator sends LTRS before a space anyway.
+    if (code == 4)
+        q->figures = 0;
+}
+
+// Finds the best start of a character in [lo, hi]; true when it is one:
+// its start bit reads space and its stop bit mark or, where a character is
+// expected in a run of them that has passed that test several times in a
+// row, when the two together lean that way: noise on one of them must not
+// throw a good run off its timing, while a run that has lost the timing
+// soon ends.
+static bool rtty_dem_try(rtty_dem_t *q, double lo, double hi, double *start, bool expected)
+{
+    double best = lo;
+    float bestM = -1e30f;
+    for (double t0 = lo; t0 <= hi; t0 += 1) {
+        const float m = frame_metric(q, t0);
+        if (m > bestM) {
+            bestM = m;
+            best = t0;
+        }
+    }
+    *start = best;
+    const float s0 = ring_llr(q, bit_end(q, best, 0)), s6 = ring_llr(q, bit_end(q, best, 6));
+    const bool strict = s0 < 0 && s6 > 0;
+    if (expected && !strict && q->strict_run >= 3 && s6 - s0 > 0) {
+        q->strict_run = 0;
+        return true;
+    }
+    q->strict_run = strict && expected ? q->strict_run + 1 : strict ? 1 : 0;
+    return strict;
+}
+
+// Looks for the next character once the samples up to q->n are in.
+static void rtty_dem_frame(rtty_dem_t *q)
+{
+    const double T = q->T;
+    const uint64_t now = q->n; // samples 0 .. now - 1 are in
+    if (q->trigger < 0) {
+        // A start bit shows once the bit correlators read space, half a bit
+        // into it at the earliest.
+        uint64_t i = std::max(q->scan, q->search_from + uint64_t(T / 2));
+        for (; i < now && ring_llr(q, i) >= 0; i++) {
+        }
+        q->scan = i;
+        if (i >= now)
+            return;
+        q->trigger = int64_t(i);
+    }
+    // The correlators read space once about half a bit of the start bit is
+    // in: the start lies some way before the trigger (up to a bit and a half
+    // when noise or unequal tones delay it), or just after it. Wait for the
+    // whole character.
+    const double hi = double(q->trigger) + T / 2;
+    const double lo = fmax(double(q->search_from), double(q->trigger) - 1.5 * T);
+    if (double(now) < hi + 7 * T + 2)
+        return;
+    q->trigger = -1;
+    // The history must still hold the earliest candidate.
+    if (double(now) - lo > double(q->ring_mask)) {
+        q->search_from = q->scan = now;
+        q->last_start = -1;
+        return;
+    }
+    // In a run of characters the start is expected one period after the
+    // last one: a character there is taken (a single frame fits a run of
+    // characters at several offsets; the run does not), its timing refined
+    // rather than replaced, and the period follows the sender's. Otherwise
+    // (the first character after a pause) the best start near the trigger.
+    double best;
+    bool ok = false;
+    if (q->last_start >= 0) {
+        const double expect = double(q->last_start) + q->period;
+        if (rtty_dem_try(q, fmax(double(q->search_from), expect - T / 3), expect + T / 3, &best, true)) {
+            const double err = best - expect;
+            best = expect + err * kStartGain;
+            q->period = fmin(fmax(q->period + err * kPeriodGain, 7 * T), 8.5 * T);
+            ok = true;
+        }
+    }
+    if (!ok)
+        ok = rtty_dem_try(q, lo, hi, &best, false);
+    if (ok) {
+        rtty_dem_character(q, best);
+        q->last_start = int64_t(llround(best));
+        // At least one stop bit before the next start.
+        q->search_from = uint64_t(llround(best + 7 * T));
+    } else {
+        // No character here: look again from the end of this start bit.
+        q->last_start = -1;
+        q->search_from = uint64_t(llround(best + T));
+    }
+    q->scan = q->search_from;
+}
+
+static void rtty_dem_step(rtty_dem_t *q, float x)
+{
+    const std::complex<float> zm = x * std::complex<float>(q->osc_mark);
+    const std::complex<float> zs = x * std::complex<float>(q->osc_space);
+    q->osc_mark *= q->rot_mark;
+    q->osc_space *= q->rot_space;
+    const unsigned p = q->win_pos;
+    q->sum_mark += std::complex<double>(zm) - std::complex<double>(q->win_mark[p]);
+    q->sum_space += std::complex<double>(zs) - std::complex<double>(q->win_space[p]);
+    q->win_mark[p] = zm;
+    q->win_space[p] = zs;
+    if (++q->win_pos == q->spb) {
+        q->win_pos = 0;
+        // Once per bit: keep the oscillators on the unit circle and the sums
+        // free of rounding drift.
+        q->osc_mark /= std::abs(q->osc_mark);
+        q->osc_space /= std::abs(q->osc_space);
+        std::complex<double> sm = 0, ss = 0;
+        for (unsigned i = 0; i < q->spb; i++) {
+            sm += std::complex<double>(q->win_mark[i]);
+            ss += std::complex<double>(q->win_space[i]);
+        }
+        q->sum_mark = sm;
+        q->sum_space = ss;
+    }
+    const uint64_t i = q->n & q->ring_mask;
+    const float xm = float(std::abs(q->sum_mark)), xs = float(std::abs(q->sum_space));
+    if (xm != 0 || xs != 0)
+        rtty_dem_levels(q, xm, xs);
+    q->ring_llr[i] = rtty_llr(q, xm, xs);
+    q->n++;
+    rtty_dem_frame(q);
 }
 
 // The tones must lie inside the band; the shift and rate within the
@@ -161,40 +382,21 @@ rtty_dem_t *rtty_dem_create(float fs, float fc, uint32_t n)
     q->rate_req = 45.45f;
     q->shift = 170;
     q->shift_req = 170;
-    q->spb = (unsigned)lrintf(fs / q->rate);
+    rtty_dem_restart(q);
     qCDebug(logModem) << "rtty one_bit_sam_count:" << q->spb;
-    rtty_dem_update_bpf(q);
-    rtty_dem_update_rate(q);
     return q;
-}
-
-void rtty_dem_reset(rtty_dem_t *q)
-{
-    iirfilt_rrrf_reset(q->mark_filter);
-    iirfilt_rrrf_reset(q->space_filter);
-    iirfilt_rrrf_reset(q->lowpass);
-    q->env_mark = q->env_space = q->floor_mark = q->floor_space = 0;
-    q->search_state = 0;
-    q->half_count = 0;
-    q->receiving = 0;
-    q->bit_count = 0;
-    q->bits = 0;
-    q->sample_count = 0;
-    q->acc = 0;
-    q->prev_bit = 0;
-    q->clock_adjusted = 0;
-    q->figures = 0;
-    q->out.clear();
 }
 
 void rtty_dem_destroy(rtty_dem_t *q)
 {
-    if (!q)
-        return;
-    iirfilt_rrrf_destroy(q->mark_filter);
-    iirfilt_rrrf_destroy(q->space_filter);
-    iirfilt_rrrf_destroy(q->lowpass);
     delete q;
+}
+
+void rtty_dem_reset(rtty_dem_t *q)
+{
+    rtty_dem_restart(q);
+    q->figures = 0;
+    q->out.clear();
 }
 
 void rtty_dem_set_fc(rtty_dem_t *q, float fc) { q->fc_req = fc; }
@@ -203,153 +405,21 @@ void rtty_dem_set_rate(rtty_dem_t *q, float rate) { q->rate_req = rate; }
 int rtty_dem_getchar(rtty_dem_t *q, char *out) { return q->out.get(out); }
 unsigned rtty_dem_get_samples_per_bit(rtty_dem_t *q) { return q->spb; }
 
-// One envelope step: fast attack (or release) k1, slow the other way k2.
-static inline void track(float &e, float x, int k)
-{
-    if (k > 1)
-        e += (x - e) / k;
-    else
-        e = x;
-}
-
-// Returns 1 for mark, 0 for space; *soft is the filtered decision value
-// (positive for space), whose sum over a bit is the bit decision.
-static int rtty_dem_bit_detector(rtty_dem_t *q, float x, float *soft)
-{
-    float so, mo;
-    iirfilt_rrrf_execute(q->space_filter, x, &so);
-    iirfilt_rrrf_execute(q->mark_filter, x, &mo);
-    const float l = so * so, u = mo * mo;
-    const int S = (int)q->spb;
-
-    // Envelopes rise over four bits: a faster rise follows the noise peaks
-    // and the threshold correction then adds noise of its own (2 dB worse
-    // in white noise at 45.45 baud).
-    track(q->env_space, l, q->env_space < l ? 4 * S : 16 * S);
-    track(q->env_mark, u, q->env_mark < u ? 4 * S : 16 * S);
-    track(q->floor_space, l, q->floor_space <= l ? 48 * S : S / 4);
-    track(q->floor_mark, u, q->floor_mark <= u ? 48 * S : S / 4);
-
-    const float n = fminf(q->floor_space, q->floor_mark);
-    const float lc = fmaxf(fminf(l, q->env_space), n);
-    const float uc = fmaxf(fminf(u, q->env_mark), n);
-    const float el = q->env_space - n, eu = q->env_mark - n;
-    const float v = (lc - n) * el - (uc - n) * eu - 0.25f * (el * el - eu * eu);
-
-    float y;
-    iirfilt_rrrf_execute(q->lowpass, v, &y);
-    // Normalised so that sums over a bit stay in range whatever the level.
-    const float scale = el * el + eu * eu;
-    *soft = scale > 0 ? y / scale : 0;
-    return y > 0 ? 0 : 1;
-}
-
-// Bit timing: the sample counter runs from 0 at the start of a bit to S at
-// its end. Each bit is decided by the sum of the soft decision over its
-// middle three quarters, which averages the noise over the bit instead of
-// trusting one sample at its centre.
-static void rtty_dem_step(rtty_dem_t *q, float x)
-{
-    const int S = (int)q->spb;
-    float soft;
-    const int b = rtty_dem_bit_detector(q, x, &soft);
-    if (!q->receiving) {
-        switch (q->search_state) {
-        case 0:
-            if (b == 1)
-                q->search_state = 1;
-            break;
-        case 1:
-            if (b == 0)
-                q->search_state = 2;
-            break;
-        case 2:
-            q->half_count = S / 2;
-            q->search_state = 3;
-            q->acc = 0;
-            // fall through
-        case 3:
-            // The first half of the start bit must be mostly space.
-            q->acc += soft;
-            if (--q->half_count <= 0) {
-                q->search_state = 0;
-                if (b == 0 && q->acc > 0) {
-                    q->bits = 0;
-                    q->bit_count = 0;
-                    q->receiving = 1;
-                    q->sample_count = S / 2;
-                    q->acc = 0;
-                    q->prev_bit = 0;
-                    q->clock_adjusted = 0;
-                }
-            }
-            break;
-        }
-        return;
-    }
-
-    if (b != q->prev_bit && q->bit_count > 0) {
-        // A bit edge, expected where the counter wraps: pull the counter a
-        // quarter of the way towards it.
-        const int err = q->sample_count < S / 2 ? q->sample_count : q->sample_count - S;
-        q->sample_count -= err / 4;
-        q->clock_adjusted = 1;
-    }
-    q->prev_bit = b;
-    if (q->sample_count >= S / 8 && q->sample_count < S - S / 8)
-        q->acc += soft;
-    if (++q->sample_count < S)
-        return;
-    q->sample_count -= S;
-    const int bit = q->acc > 0 ? 0 : 1;
-    q->acc = 0;
-    if (q->bit_count == 0) {
-        // The whole start bit must read as space.
-        if (bit != 0) {
-            q->receiving = 0;
-            return;
-        }
-        q->bit_count = 1;
-        return;
-    }
-    if (q->bit_count <= 5) {
-        if (bit)
-            q->bits |= 1u << (q->bit_count - 1);
-        q->bit_count++;
-        return;
-    }
-    // Stop bit: space there abandons the character.
-    q->receiving = 0;
-    if (bit == 0)
-        return;
-    const unsigned code = q->bits & 31;
-    if (code == 27)
-        q->figures = 1;
-    else if (code == 31)
-        q->figures = 0;
-    else
-        q->out.put(q->figures ? rtty_figures[code] : rtty_letters[code]);
-    // Unshift on space: common senders (minimodem among them) do not send
-    // LTRS after figures when a space follows, expecting the receiver to
-    // return to letters. This modulator sends LTRS before a space anyway.
-    if (code == 4)
-        q->figures = 0;
-}
-
 void rtty_dem_process(rtty_dem_t *q, const float *x, unsigned n)
 {
     const float rate = q->rate_req, fc = q->fc_req, shift = q->shift_req;
-    bool rateChanged = false;
-    if (rate != q->rate && rate > 0) {
+    bool changed = false;
+    if (rate != q->rate && rate > 0 && std::isfinite(rate)) {
         q->rate = rate;
-        rtty_dem_update_rate(q);
-        rateChanged = true;
+        changed = true;
     }
-    if ((fc != q->fc || shift != q->shift || rateChanged) && fc > 0 && shift > 0) {
+    if ((fc != q->fc || shift != q->shift) && fc > 0 && shift > 0 && std::isfinite(fc) && std::isfinite(shift)) {
         q->fc = fc;
         q->shift = shift;
-        rtty_dem_update_bpf(q);
+        changed = true;
     }
+    if (changed)
+        rtty_dem_restart(q);
     for (unsigned i = 0; i < n; i++)
         rtty_dem_step(q, x[i]);
 }

@@ -7,17 +7,18 @@
 #include "modem/zmodem_ring.h"
 #include "modem/zmodem_rtty.h"
 
-#include <liquid/liquid.h>
-
 #include <QByteArray>
 #include <QMutex>
 
 #include <atomic>
+#include <complex>
+#include <vector>
 
+// The demodulator correlates the signal with each tone over one bit (the
+// filter matched to a bit of the baud rate) at every sample, keeps the
+// decisions of the last few characters, and frames each character by the
+// start time that best explains all its bits.
 struct rtty_dem_s {
-    iirfilt_rrrf mark_filter, space_filter;
-    float mark_b[3], mark_a[3], space_b[3], space_a[3];
-    iirfilt_rrrf lowpass;
     float fs;
     float fc;
     std::atomic<float> fc_req;
@@ -25,19 +26,38 @@ struct rtty_dem_s {
     std::atomic<float> rate_req;
     float shift;
     std::atomic<float> shift_req;
-    unsigned spb;           // samples per bit
+    unsigned spb;           // samples per bit, rounded
+    double T;               // samples per bit, exact
 
-    float env_mark, env_space, floor_mark, floor_space;
+    // Tone oscillators (unit phasors, rotated per sample).
+    std::complex<double> osc_mark, osc_space, rot_mark, rot_space;
+    // One bit of mixed samples per tone, and their running sums.
+    std::vector<std::complex<float>> win_mark, win_space;
+    std::complex<double> sum_mark, sum_space;
+    unsigned win_pos;
+    // The bit correlators' mark-versus-space log-likelihood ratio for the
+    // last ring_mask + 1 samples.
+    std::vector<float> ring_llr;
+    uint64_t ring_mask;
+    uint64_t n;             // samples processed since the last reset
 
-    int search_state;
-    int half_count;
-    int receiving;
-    int bit_count;
-    unsigned bits;
-    int sample_count;
-    float acc;              // soft decisions summed over the current bit
-    int prev_bit;
-    int clock_adjusted;
+    // Levels on the correlators' scale: mean power of each tone while it is
+    // sent, and of the noise (the other tone meanwhile); valid once both
+    // tones and a bit of noise have been seen.
+    float pow_mark, pow_space, pow_noise;
+    unsigned count_mark, count_space, count_noise;
+    int levels_valid;
+
+    // Framing: the earliest start of the next character, the first sample
+    // that read as a start bit, the last character's start and the period
+    // of a run of characters.
+    uint64_t search_from;
+    uint64_t scan;          // next sample to look at for a start bit
+    int64_t trigger;        // -1: none
+    int64_t last_start;     // -1: none (the previous character was lost)
+    double period;          // samples from one start to the next
+    int strict_run;         // characters in a row whose start and stop bits both held
+
     int figures;
 
     ZModemRing<200> out;

@@ -883,9 +883,11 @@ void TestModemHost::simulatorEndToEnd()
         QTRY_COMPARE_WITH_TIMEOUT(field(simCommand(root.path(), "txaudio"), "on"), 0.0, 2000);
         const QString tx = simCommand(root.path(), "txaudio");
         const double expectMs = 1000.0 * zmh::rtty_signal("TEST", 1000, 45.45f, 170).size() / kFs;
+        // The audio lasts as long as the transmission.
+        QVERIFY2(std::fabs(field(tx, "active_ms") - expectMs) < 120, qPrintable(tx));
         // A busy machine that holds up the modulator thread puts a gap into
-        // the audio (logged as an underrun); only an undisturbed burst has
-        // the message's length.
+        // the burst (logged as an underrun); only an undisturbed burst is
+        // one piece of the message's length.
         if (logCount(QStringLiteral("modem playback underrun")) == 0) {
             QCOMPARE(field(tx, "bursts"), 1.0);
             QVERIFY2(std::fabs(field(tx, "last_ms") - expectMs) < 250, qPrintable(tx));
