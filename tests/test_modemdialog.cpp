@@ -715,12 +715,23 @@ private slots:
                                      : mode == 0 ? zmh::psk_signal(QString::fromLatin1(text), 1500, rate)
                                                  : zmh::cw_signal(text, 25, 700);
         const std::vector<float> x = zmh::channel(sig, 30, 100, 7, 0.5, 1.0);
-        const uint64_t from = m->blocksProcessed.load();
-        QVERIFY(playToCapture(b.peer, x));
-        QVERIFY(waitProcessed(b.peer, m, from, x.size() / 1024, 20000));
-        QVERIFY(b.d->display()->toPlainText().isEmpty());
-        b.tick();
-        QVERIFY2(shownText(b.d).contains(want), shownText(b.d).constData());
+        // A capture overrun (a busy machine holding up the capture thread)
+        // cuts samples out of the signal; such a pass is repeated, at most
+        // three times. An undisturbed pass must show the text.
+        bool shown = false;
+        for (int attempt = 0; attempt < 3 && !shown; attempt++) {
+            ztest::clearLog();
+            const uint64_t from = m->blocksProcessed.load();
+            QVERIFY(playToCapture(b.peer, x));
+            QVERIFY(waitProcessed(b.peer, m, from, x.size() / 1024, 20000));
+            if (attempt == 0)
+                QVERIFY(b.d->display()->toPlainText().isEmpty());
+            b.tick();
+            shown = shownText(b.d).contains(want);
+            if (!shown && ztest::logCount(QStringLiteral("modem capture overrun")) == 0)
+                break;
+        }
+        QVERIFY2(shown, shownText(b.d).constData());
         QCOMPARE(colourOf(b.d, QString::fromLatin1(want.left(2))), DialogModem::receiveColor());
         if (mode == 2)
             QVERIFY2(titleField(b.d, "WPM") >= 22 && titleField(b.d, "WPM") <= 28, qPrintable(b.d->titleLabel()->text()));
