@@ -10,6 +10,8 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QPainterPath>
+#include <QRawFont>
 #include <QJsonDocument>
 #include <QMetaObject>
 #include <QWidget>
@@ -184,6 +186,21 @@ ZWifiIndicator::ZWifiIndicator(QAbstractButton *wifiButton, QWidget *noInternetM
 {
 }
 
+QString shownSignalGlyph(const QFont &font, int percent)
+{
+    const QString glyph = signalGlyph(percent);
+    // The strength glyphs come from the radio's second icon font; where only
+    // FontAwesome is installed they would draw nothing, and its one WiFi
+    // glyph at least shows that a connection is up.
+    // (A font may map the code point to an empty glyph.)
+    const QRawFont raw = QRawFont::fromFont(font);
+    const QVector<quint32> index = raw.glyphIndexesForString(glyph);
+    if (raw.isValid() && raw.supportsCharacter(glyph.at(0)) && !index.isEmpty()
+        && !raw.pathForGlyph(index.first()).isEmpty())
+        return glyph;
+    return QString(QChar(0xF1EB));
+}
+
 void ZWifiIndicator::apRssiChanged(int percent, bool hasInternet)
 {
     if (m_button && m_button->isHidden())
@@ -191,7 +208,7 @@ void ZWifiIndicator::apRssiChanged(int percent, bool hasInternet)
     if (m_mark)
         m_mark->setVisible(!hasInternet);
     if (m_button)
-        m_button->setText(signalGlyph(percent));
+        m_button->setText(shownSignalGlyph(m_button->font(), percent));
 }
 
 void ZWifiIndicator::hide()

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 class QAbstractButton;
+class QFont;
 class QObject;
 class QWidget;
 class ZBluetooth;
@@ -71,6 +72,9 @@ int rssiToPercent(double dbm);
 // The WiFi button's glyph for a strength in percent: U+F2E5 (0..24),
 // U+F2E6 (25..49), U+F2E7 (50..74), U+F2E8 (75..100).
 QString signalGlyph(int percent);
+// The glyph the button shows in its font: the strength glyph where the font
+// has it, else U+F1EB (FontAwesome's WiFi glyph).
+QString shownSignalGlyph(const QFont &font, int percent);
 
 // The status bar's WiFi button and its "!" mark (no internet).
 class ZWifiIndicator
