@@ -6,6 +6,7 @@
 
 #include "civ/civconvert.h"
 #include "civ/civdevice.h"
+#include "civ/civmorse.h"
 #include "app/zlog.h"
 #include "params/zparamadmin.h"
 
@@ -13,6 +14,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 using namespace civconv;
 using namespace zrnamespace;
@@ -34,6 +36,9 @@ QByteArray bytes(std::initializer_list<int> list)
         b.append(char(uint8_t(x)));
     return b;
 }
+
+// The longest text one send-Morse request carries, as on an IC-705.
+const int kMorseTextMax = 30;
 
 const QByteArray kOk = bytes({ CIV_OK });
 const QByteArray kNg = bytes({ CIV_NG });
@@ -63,10 +68,10 @@ struct LevelItem
     const char *key;
 };
 const LevelItem kLevelItems[] = {
-    { 0x01, "rxvol" },  { 0x02, "rfg" },     { 0x03, "sqlthr" },   { 0x06, "nrthr" },
-    { 0x0A, "txpwr" },  { 0x0B, "hmicg" },   { 0x0D, "dnfcnt" },   { 0x0E, "cmplevel" },
-    { 0x0F, "qsktime" }, { 0x12, "nbthr" },  { 0x15, "monilevel" }, { 0x16, "voxg" },
-    { 0x17, "voxag" },  { 0x19, "bllevel" },
+    { 0x01, "rxvol" },  { 0x02, "rfg" },       { 0x03, "sqlthr" }, { 0x06, "nrthr" },
+    { 0x0B, "hmicg" },  { 0x0D, "dnfcnt" },    { 0x0E, "cmplevel" }, { 0x0F, "qsktime" },
+    { 0x12, "nbthr" },  { 0x15, "monilevel" }, { 0x16, "voxg" },   { 0x17, "voxag" },
+    { 0x19, "bllevel" },
 };
 
 // Switch table (16h): the on/off settings read as 00/01 and set with the
@@ -106,13 +111,14 @@ const CivCommands::Command CivCommands::kCommands[] = {
     { 0x14, &CivCommands::level, "levels 0..255 (level table)" },
     { 0x15, &CivCommands::meter, "meters" },
     { 0x16, &CivCommands::switches, "switches (switch table)" },
+    { 0x17, &CivCommands::sendMorse, "send Morse at the keyer speed; 17 FF stops" },
     { 0x18, &CivCommands::powerState, "power state" },
     { 0x19, &CivCommands::transceiverId, "transceiver ID" },
     { 0x1A, &CivCommands::items1A, "band stack, filter width, menu items, data mode" },
     { 0x1B, &CivCommands::tones, "repeater and squelch tones, DTCS" },
     { 0x1C, &CivCommands::transmit, "transmit and tuner" },
     { 0x1D, &CivCommands::item1D, "1D 19" },
-    { 0x21, &CivCommands::ritXit, "RIT offset, RIT and XIT read" },
+    { 0x21, &CivCommands::ritXit, "RIT offset, RIT and XIT switches" },
     { 0x25, &CivCommands::vfoFrequency, "frequency of the selected or the other VFO" },
     { 0x26, &CivCommands::vfoMode, "mode of the selected or the other VFO" },
     { 0x27, &CivCommands::scope, "panadapter scope" },
@@ -120,6 +126,7 @@ const CivCommands::Command CivCommands::kCommands[] = {
 
 CivCommands::CivCommands(CivDevice &device)
     : m_dev(device)
+    , m_morse(new CivMorse)
 {
 }
 
@@ -188,14 +195,16 @@ void CivCommands::setClamped(const QString &key, int value)
 
 bool CivCommands::setVfoFreq(bool selected, qint64 freq)
 {
-    if (!selected)
-        return setChecked(selectedVfo(false), QStringLiteral("freq"), freq);
+    // The item's own range reaches below what the radio tunes: the other
+    // VFO would be stored there and tuned when it comes to the front.
+    if (!ZParamAdmin::isTunableFrequency(freq))
+        return false;
     // The front VFO goes through setVfoFront, which also moves the local
     // oscillators, so the radio really tunes there.
-    const zparam_item_t it = m_store->vfoFront(QStringLiteral("freq"));
-    if (freq < it.min.toInt() || freq > it.max.toInt())
-        return false;
-    m_store->setVfoFront(QStringLiteral("freq"), int(freq));
+    if (selected)
+        m_store->setVfoFront(QStringLiteral("freq"), int(freq));
+    else
+        m_store->setParamItem(selectedVfo(false), QStringLiteral("freq"), int(freq));
     return true;
 }
 
@@ -231,6 +240,22 @@ void CivCommands::byteToWParam(const QString &key, int byte)
         m_store->setParamItem(W, key, qBound(it.min.toFloat(), float(v), it.max.toFloat()));
     else
         m_store->setParamItem(W, key, int(qBound<qint64>(it.min.toInt(), v, it.max.toInt())));
+}
+
+int CivCommands::powerToByte()
+{
+    return powerToLevel(m_store->paramItem(W, QStringLiteral("txpwr")).value.toFloat(), m_store->txPowerMax.load());
+}
+
+void CivCommands::byteToPower(int byte)
+{
+    const QString key = QStringLiteral("txpwr");
+    const zparam_item_t it = m_store->paramItem(W, key);
+    if (it.name != key)
+        return;
+    const float max = m_store->txPowerMax.load();
+    const float top = qMin(it.max.toFloat(), max);
+    m_store->setParamItem(W, key, qMax(it.min.toFloat(), qMin(levelToPower(byte, max), top)));
 }
 
 // ---------------------------------------------------------------------------
@@ -365,6 +390,8 @@ bool CivCommands::level(const QByteArray &f, QByteArray &body)
         } else if (s == 0x09) {
             const int tone = wparamInt(QStringLiteral("cwtone"));
             v = tone <= 300 ? 0 : (tone >= 900 ? 255 : (tone - 300) * 255 / 600);
+        } else if (s == 0x0A) {
+            v = powerToByte();
         } else if (s == 0x0C) {
             const int ks = wparamInt(QStringLiteral("ks"));
             v = ks < 7 ? 0 : (ks >= 48 ? 255 : (ks - 6) * 255 / 42);
@@ -388,8 +415,8 @@ bool CivCommands::level(const QByteArray &f, QByteArray &body)
     }
     if (s == 0x09)
         setClamped(QStringLiteral("cwtone"), l * 600 / 255 + 300);
-    else if (s == 0x0A) // at most the rated maximum power
-        byteToWParam(QString::fromLatin1(key), qMin(l, clampTrunc(m_store->txPowerMax.load() * 25.5, 0, 255)));
+    else if (s == 0x0A)
+        byteToPower(l);
     else if (s == 0x0C)
         setClamped(QStringLiteral("ks"), l * 42 / 255 + 6);
     else if (key)
@@ -456,6 +483,31 @@ bool CivCommands::switches(const QByteArray &f, QByteArray &body)
     else if (key)
         stored = setChecked(W, QString::fromLatin1(key), v);
     body = okOrNg(stored);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Send Morse
+
+// 17 followed by up to 30 characters keys them at the keyer speed "ks";
+// a text sent while another is keyed waits for it. 17 FF stops the text
+// being sent (after its current character) and drops those waiting. A
+// text without any character the Morse table knows, a longer text, or one
+// more than the queue holds, is refused.
+bool CivCommands::sendMorse(const QByteArray &f, QByteArray &body)
+{
+    const QByteArray text = f.mid(3);
+    if (text.size() == 1 && uint8_t(text.at(0)) == 0xFF) {
+        m_morse->stop();
+        body = kOk;
+        return true;
+    }
+    const QString s = QString::fromLatin1(text);
+    if (text.size() > kMorseTextMax || !CivMorse::sendable(s)) {
+        body = kNg;
+        return true;
+    }
+    body = okOrNg(m_morse->send(s, wparamInt(QStringLiteral("ks"))));
     return true;
 }
 
@@ -699,6 +751,41 @@ bool CivCommands::item1D(const QByteArray &f, QByteArray &body)
 // ---------------------------------------------------------------------------
 // RIT and XIT
 
+CivCommands::OffsetSwitch &CivCommands::settled(OffsetSwitch &sw, const QString &key)
+{
+    sw.settle(wparamInt(key));
+    return sw;
+}
+
+bool CivCommands::switchOffset(OffsetSwitch &sw, const QString &key, bool on)
+{
+    const int v = wparamInt(key);
+    sw.settle(v);
+    if (!on) {
+        if (v != 0) {
+            sw.kept = v;
+            m_store->setParamItem(W, key, 0);
+            sw.state = OffsetSwitch::SwitchedOff;
+        } else if (sw.state == OffsetSwitch::SwitchedOnAtZero) {
+            sw.kept = 0;
+            sw.state = OffsetSwitch::SwitchedOff;
+        }
+        return true;
+    }
+    if (v != 0)
+        return true; // already on
+    if (sw.switchedOff() && sw.kept != 0) {
+        if (!setChecked(W, key, sw.kept))
+            return false;
+        sw.state = OffsetSwitch::Plain;
+        return true;
+    }
+    sw.state = OffsetSwitch::SwitchedOnAtZero;
+    return true;
+}
+
+// 21 00 reads and sets the RIT offset, 21 01 and 21 02 read and set the
+// RIT and XIT switches (00 off, 01 on).
 bool CivCommands::ritXit(const QByteArray &f, QByteArray &body)
 {
     const int n = f.size();
@@ -706,23 +793,45 @@ bool CivCommands::ritXit(const QByteArray &f, QByteArray &body)
         return false;
     const uint8_t s = u(f, 3);
     const QString rit = QStringLiteral("rit");
+    const QString xit = QStringLiteral("xit");
     if (n == 4) {
-        const int r = wparamInt(rit);
         if (s == 0x00) {
+            // Switched off from the port, the offset put aside still reads.
+            const int r = settled(m_rit, rit).switchedOff() ? m_rit.kept : wparamInt(rit);
             const int mag = qMin(9999, std::abs(qMax(r, -9999)));
             body = bytes({ 0x21, 0x00, bcdByte(mag % 100), bcdByte(mag / 100), r >= 0 ? 0 : 1 });
         } else if (s == 0x01) {
-            body = bytes({ 0x21, 0x01, r != 0 });
+            body = bytes({ 0x21, 0x01, settled(m_rit, rit).on(wparamInt(rit)) });
         } else if (s == 0x02) {
-            body = bytes({ 0x21, 0x02, wparamInt(QStringLiteral("xit")) != 0 });
+            body = bytes({ 0x21, 0x02, settled(m_xit, xit).on(wparamInt(xit)) });
         } else {
             return false;
         }
         return true;
     }
+    if (n == 5 && (s == 0x01 || s == 0x02)) {
+        const uint8_t v = u(f, 4);
+        if (v > 1) {
+            body = kNg;
+            return true;
+        }
+        body = okOrNg(s == 0x01 ? switchOffset(m_rit, rit, v) : switchOffset(m_xit, xit, v));
+        return true;
+    }
     if (n == 7 && s == 0x00) {
         const int mag = bcd2int(u(f, 5)) * 100 + bcd2int(u(f, 4));
-        body = okOrNg(setChecked(W, rit, u(f, 6) ? -mag : mag));
+        const int value = u(f, 6) ? -mag : mag;
+        if (settled(m_rit, rit).switchedOff()) {
+            // RIT switched off from the port: the new offset waits for the
+            // switch, as on an IC-705.
+            const zparam_item_t it = m_store->paramItem(W, rit);
+            const bool inRange = value >= it.min.toInt() && value <= it.max.toInt();
+            if (inRange)
+                m_rit.kept = value;
+            body = okOrNg(inRange);
+            return true;
+        }
+        body = okOrNg(setChecked(W, rit, value));
         return true;
     }
     return false;

@@ -17,8 +17,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 class CivDevice;
+class CivMorse;
 class ZParamAdmin;
 
 class CivCommands
@@ -35,6 +37,9 @@ public:
     // the request is not supported.
     bool dispatch(const QByteArray &f, QByteArray &body);
 
+    // The CW keyer of the send-Morse request.
+    CivMorse &morse() { return *m_morse; }
+
 private:
     using Handler = bool (CivCommands::*)(const QByteArray &f, QByteArray &body);
     struct Command
@@ -44,6 +49,29 @@ private:
         const char *what;
     };
     static const Command kCommands[];
+
+    // A RIT or XIT switch. The store has one item per offset ("rit",
+    // "xit"), which the board applies as it stands: 0 is off, as on the
+    // front panel. Switching off from the port puts the operator's offset
+    // aside here (for as long as the application runs) and stores 0;
+    // switching on stores it again. Switched on at offset 0, the switch
+    // reads as on until the item changes.
+    struct OffsetSwitch
+    {
+        enum State { Plain, SwitchedOff, SwitchedOnAtZero };
+        State state = Plain;
+        int kept = 0;
+
+        // An offset set since (on the front panel, or with 21 00) is the
+        // operator's and means on.
+        void settle(int value)
+        {
+            if (value != 0)
+                state = Plain;
+        }
+        bool on(int value) const { return value != 0 || state == SwitchedOnAtZero; }
+        bool switchedOff() const { return state == SwitchedOff; }
+    };
 
     // ---- Handlers, in the order of the table ----
     bool setFrequency(const QByteArray &f, QByteArray &body);    // 00, 05
@@ -58,6 +86,7 @@ private:
     bool level(const QByteArray &f, QByteArray &body);           // 14
     bool meter(const QByteArray &f, QByteArray &body);           // 15
     bool switches(const QByteArray &f, QByteArray &body);        // 16
+    bool sendMorse(const QByteArray &f, QByteArray &body);       // 17
     bool powerState(const QByteArray &f, QByteArray &body);      // 18
     bool transceiverId(const QByteArray &f, QByteArray &body);   // 19
     bool items1A(const QByteArray &f, QByteArray &body);         // 1A
@@ -73,6 +102,9 @@ private:
     void filterWidth(QByteArray &body);
     bool dataMode(const QByteArray &f, QByteArray &body);
     bool itemOfMenu(const QByteArray &f, QByteArray &body);
+    bool switchOffset(OffsetSwitch &sw, const QString &key, bool on);
+    // The switch, settled against the item's value now.
+    OffsetSwitch &settled(OffsetSwitch &sw, const QString &key);
 
     // ---- Store access ----
     int wparamInt(const QString &key);
@@ -85,15 +117,22 @@ private:
     bool setChecked(const QString &group, const QString &key, qint64 value);
     // Stores a "wparam" value clamped to the item's range.
     void setClamped(const QString &key, int value);
-    // A frequency outside the item's range is refused (false).
+    // A frequency the radio does not tune is refused (false): every path
+    // that sets one, for either VFO, has the front panel's limits.
     bool setVfoFreq(bool selected, qint64 freq);
     bool setVfoMode(bool selected, int mode);
-    // Level scaling of a "wparam" item onto 0..255 and back.
+    // Level scaling of a "wparam" item onto 0..255 and back; the transmit
+    // power has an exact scale of its own.
     int wparamToByte(const QString &key);
     void byteToWParam(const QString &key, int byte);
+    int powerToByte();
+    void byteToPower(int byte);
 
     CivDevice &m_dev;
     ZParamAdmin *m_store = nullptr;
+    OffsetSwitch m_rit;
+    OffsetSwitch m_xit;
+    std::unique_ptr<CivMorse> m_morse;
 };
 
 #endif

@@ -219,6 +219,21 @@ qint64 levelToItem(int level, qint64 min, qint64 max)
     return min + qint64(level) * (max - min) / 255;
 }
 
+int powerToLevel(float watts, float maxWatts)
+{
+    if (!(maxWatts > 0.0f) || !std::isfinite(watts))
+        return 0;
+    return int(qBound(0.0, std::round(double(watts) * 255.0 / double(maxWatts)), 255.0));
+}
+
+float levelToPower(int level, float maxWatts)
+{
+    if (!(maxWatts > 0.0f))
+        return 0.0f;
+    const double tenths = std::round(double(qBound(0, level, 255)) * double(maxWatts) * 10.0 / 255.0);
+    return float(tenths / 10.0);
+}
+
 QString packetDump(const QByteArray &bytes)
 {
     QString s;

@@ -70,6 +70,12 @@ int clampTrunc(double v, int lo, int hi);
 // items).
 int itemToLevel(qint64 value, qint64 min, qint64 max);
 qint64 levelToItem(int level, qint64 min, qint64 max);
+// Transmit power: full scale is the current maximum; watts are kept to
+// 0.1 W. Both round to the nearest step, so a power read back and set
+// again stays where it was.
+int powerToLevel(float watts, float maxWatts);
+float levelToPower(int level, float maxWatts);
+
 // The bytes as text, each as " %02X".
 QString packetDump(const QByteArray &bytes);
 

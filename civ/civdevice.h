@@ -10,7 +10,8 @@
 //   civdevice.*    this object: the byte parser, the replies, the signals to
 //                  the main window and the panadapter scope stream;
 //   civtransport.cpp  the loop on the CI-V worker thread that waits on the
-//                  serial ports and runs the interpreter every 50 ms.
+//                  serial ports and runs the interpreter every 50 ms;
+//   civmorse.*     the CW keyer behind the send-Morse request.
 //
 // Threads: start() runs the transport loop on the CI-V worker thread (see
 // CivDeviceAdmin); the loop calls slot_rxPhase() every 50 ms. The store is
@@ -39,7 +40,8 @@ struct uart_t;
 #define CIV_NG 0xFA
 #define CIV_SCOPE_POINTS 475
 // A frame (the bytes between the preamble and FDh) longer than this is
-// noise: the longest request is 10 bytes, a scope frame heard back ~500.
+// noise: the longest request is 33 bytes (30 characters of Morse), a scope
+// frame heard back ~500.
 #define CIV_FRAME_MAX 1024
 // Pending input beyond this is discarded before parsing.
 #define CIV_RX_LIMIT 10240

@@ -8,6 +8,7 @@
 #include "civ/civconvert.h"
 #include "civ/civdevice.h"
 #include "civ/civdeviceadmin.h"
+#include "civ/civmorse.h"
 #include "tests/test_support.h"
 #include "params/zparamadmin.h"
 #include "radio/zradio.h"
@@ -29,6 +30,9 @@
 #include <functional>
 #include <memory>
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <mutex>
+#include <netinet/in.h>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
@@ -87,6 +91,257 @@ static QString simControl(const QString &root, const QByteArray &cmd)
 {
     return ztest::simCommand(root, cmd);
 }
+
+static QString hamlibTool(const char *name)
+{
+    return QStandardPaths::findExecutable(QString::fromLatin1(name));
+}
+
+// One field "name=value" of a simulator reply, -1 when it is missing.
+static double cwkeyField(const QString &reply, const char *name)
+{
+    const QString key = QString::fromLatin1(name) + QLatin1Char('=');
+    for (const QString &w : reply.split(QLatin1Char(' '))) {
+        if (w.startsWith(key))
+            return w.mid(key.size()).toDouble();
+    }
+    return -1;
+}
+
+// One request on a port of the simulator (the controller's end), as a CAT
+// program sends it; the reply, empty when none came within ms.
+static QByteArray civExchange(const QString &portPath, const QByteArray &request, int ms = 5000)
+{
+    const int fd = ::open(qPrintable(portPath), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return QByteArray();
+    termios tio;
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
+    QByteArray got;
+    if (writeAllFd(fd, request))
+        got = readFrames(fd, 1, ms);
+    ::close(fd);
+    return got;
+}
+
+// hamlib's rigctl for the IC-705 with the commands on a port of the
+// simulator; its output lines. While it runs, the window's update tick
+// sends the settings to the board. Without its cache rigctl asks the radio
+// for every read. Its patience is longer than its 1 s default: on a loaded
+// machine a reply can come later than that, and hamlib then sends the
+// request again and takes the late answer to the first one as the reply to
+// its next request (a width read answered by a mode reply reads as the
+// mode's default width).
+static QStringList rigctl(const QString &portPath, const QStringList &cmds)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.start(hamlibTool("rigctl"), QStringList{ "-m", "3085", "-r", portPath, "-s", "19200", "-C",
+                                               "cache_timeout=0,timeout=10000" } + cmds);
+    QElapsedTimer t;
+    t.start();
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 90000) {
+        QTest::qWait(20);
+        zradio_update_params();
+    }
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(1000);
+    }
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    if (!err.trimmed().isEmpty())
+        qWarning().noquote() << "rigctl:" << err;
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// hamlib's network daemon on a port of the simulator, listening on
+// loopback; *tcpPort is where.
+static bool startRigctld(QProcess &daemon, const QString &rigctld, const QString &portPath, int *tcpPort)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        // A free port: taken by a listening socket, released, then given to
+        // the daemon (another program taking it in between makes the
+        // daemon fail, and the next attempt takes another).
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(a);
+        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0
+            || ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+            if (s >= 0)
+                ::close(s);
+            return false;
+        }
+        *tcpPort = ntohs(a.sin_port);
+        ::close(s);
+        daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        daemon.start(rigctld, QStringList{ "-m", "3085", "-r", portPath, "-s", "19200", "-T", "127.0.0.1", "-t",
+                                           QString::number(*tcpPort), "-C", "cache_timeout=0,timeout=10000" });
+        if (!daemon.waitForStarted(5000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 15000 && daemon.state() == QProcess::Running) {
+            const int c = ::socket(AF_INET, SOCK_STREAM, 0);
+            const bool up = c >= 0 && ::connect(c, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0;
+            if (c >= 0)
+                ::close(c);
+            if (up)
+                return true;
+            QTest::qWait(50);
+        }
+        daemon.kill();
+        daemon.waitForFinished(2000);
+    }
+    return false;
+}
+
+// A client of rigctld with the extended protocol ("+"): every answer ends
+// with an "RPRT n" line.
+class RigctldClient
+{
+public:
+    ~RigctldClient()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool connect(int tcpPort)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (m_fd < 0)
+            return false;
+        timeval tv = { 30, 0 }; // a request is answered in far less
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(tcpPort));
+        return ::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0;
+    }
+    // The answer's lines up to and with "RPRT n"; what came when the
+    // connection failed or went quiet.
+    QStringList ask(const char *cmd)
+    {
+        const QByteArray line = QByteArray(cmd) + '\n';
+        QStringList out;
+        if (!ztest::writeAll(m_fd, line.constData(), size_t(line.size())))
+            return out;
+        for (;;) {
+            const int nl = m_buf.indexOf('\n');
+            if (nl >= 0) {
+                out << QString::fromLatin1(m_buf.left(nl));
+                m_buf.remove(0, nl + 1);
+                if (out.last().startsWith(QLatin1String("RPRT ")))
+                    return out;
+                continue;
+            }
+            char b[512];
+            const ssize_t r = ::recv(m_fd, b, sizeof(b), 0);
+            if (r <= 0)
+                return out;
+            m_buf.append(b, int(r));
+        }
+    }
+
+private:
+    int m_fd = -1;
+    QByteArray m_buf;
+};
+
+// The simulator and the CI-V stack on a real radio link with its store, as
+// the main window has them: transmit requests go to the radio link.
+class SimRadio : public QObject
+{
+public:
+    QTemporaryDir root;
+    ztest::Sim sim;
+    zradio_t *radio = nullptr;
+    ZParamAdmin *store = nullptr;
+    std::unique_ptr<CivDeviceAdmin> admin;
+    QList<int> ptt; // the transmit requests, in order
+
+    ~SimRadio() override
+    {
+        admin.reset();
+        if (radio)
+            zradio_destroy(radio);
+        sim.stop();
+    }
+
+    bool start()
+    {
+        if (!root.isValid() || !sim.start(root.path(), 10000))
+            return false;
+        ztest::setSysroot(root.path());
+        radio = zradio_create("/dev/i2c-0", 114);
+        if (!radio || !radio->param)
+            return false;
+        store = radio->param;
+        QElapsedTimer t;
+        t.start();
+        while (!zradio_comm_valid() && t.elapsed() < 10000)
+            QTest::qWait(20);
+        if (!zradio_comm_valid())
+            return false;
+        admin.reset(new CivDeviceAdmin(nullptr));
+        // What the main window does with a transmit request.
+        QObject::connect(admin->device(), &CivDevice::sig_setTrxStatus, this, [this](int32_t flag) {
+            ptt << flag;
+            zradio_set_civptt(uint8_t(flag & 0xFF));
+        });
+        admin->device()->setParams(store, "/dev/ttyS2", B19200);
+        emit admin->start();
+        return true;
+    }
+
+    QString path(const char *p) const { return root.path() + QLatin1String(p); }
+
+    // The board transmits (or not) as the simulator sees it, and its report
+    // has reached the store.
+    bool transmitting(bool on)
+    {
+        return store->trxState.load() == (on ? 1 : 0)
+            && ztest::simCommand(root.path(), "status").contains(on ? " tx=1 " : " tx=0 ");
+    }
+
+    // A request on the port until it is answered: the Bluetooth port, shut
+    // after 5 s of silence, is open again.
+    bool wakePort(const QString &portPath)
+    {
+        for (int i = 0; i < 30; ++i) {
+            if (!civExchange(portPath, hx("FE FE A4 E0 03 FD"), 500).isEmpty())
+                return true;
+        }
+        return false;
+    }
+
+    // Waits (at most 20 s) for a condition the board or the window brings
+    // about. Ten seconds of silence on the line would end a CI-V
+    // transmission (and five close the Bluetooth port), so meanwhile the
+    // frequency is asked for once a second, as a CAT program keying the
+    // radio does; each request is answered before the next one starts.
+    bool waitWhileKeyed(const QString &portPath, const std::function<bool()> &done)
+    {
+        QElapsedTimer t, quiet;
+        t.start();
+        quiet.start();
+        while (!done()) {
+            if (t.elapsed() > 20000)
+                return false;
+            if (quiet.elapsed() > 1000) {
+                civExchange(portPath, hx("FE FE A4 E0 03 FD"));
+                quiet.restart();
+            }
+            QTest::qWait(20);
+            zradio_update_params();
+        }
+        return true;
+    }
+};
 
 // --------------------------------------------------------------------- tests
 
@@ -405,6 +660,13 @@ private slots:
         m_store->atuActive = 0;
         m_store->modified = false;
         m_dev->setScopeStreaming(false);
+        // RIT and XIT off, their switches as the front panel left them: a
+        // non-zero offset read once settles a switch left by a test.
+        for (const char *k : { "rit", "xit" }) {
+            setWp(k, 1);
+            askBody(k[0] == 'r' ? "21 01" : "21 02");
+            setWp(k, 0);
+        }
         drainFd(m_sock[1]);
         clearLog();
     }
@@ -691,6 +953,14 @@ private slots:
         row("05 set 100 MHz refused", "05 00 00 00 00 01", "FA", "front.freq=7100000", "front.freq=7100000");
         row("05 set beyond the digits refused", "05 99 99 99 99 99", "FA", "front.freq=7100000",
             "front.freq=7100000");
+        // The limits the radio tunes, for every way of setting a frequency.
+        row("05 set 100 kHz refused: below what the radio tunes", "05 00 00 10 00 00", "FA", "",
+            "front.freq=14074000");
+        row("00 set 100 kHz refused", "00 00 00 10 00 00", "FA", "", "front.freq=14074000");
+        row("05 set 500 kHz, the lowest tuned", "05 00 00 50 00 00", "FB", "", "front.freq=500000;lo=500000");
+        row("05 set 499.99 kHz refused", "05 90 99 49 00 00", "FA", "", "front.freq=14074000");
+        row("05 set 55 MHz, the highest tuned", "05 00 00 00 55 00", "FB", "", "front.freq=55000000");
+        row("05 set 55.00001 MHz refused", "05 10 00 00 55 00", "FA", "", "front.freq=14074000");
         row("03 with a data byte unsupported", "03 00", "-", "", "",
             "INFO: Unsupport packet, frame size = 4, packet = A4 E0 03 00");
 
@@ -726,6 +996,11 @@ private slots:
         row("25 01 set other VFO", "25 01 00 00 10 07 00", "FB", "", "vfob.freq=7100000");
         row("25 00 set selected VFO", "25 00 00 00 20 14 00", "FB", "", "front.freq=14200000");
         row("25 01 set 100 MHz refused", "25 01 00 00 00 00 01", "FA", "", "vfob.freq=7050000");
+        row("25 01 set 100 kHz refused", "25 01 00 00 10 00 00", "FA", "", "vfob.freq=7050000");
+        row("25 00 set 100 kHz refused", "25 00 00 00 10 00 00", "FA", "", "front.freq=14074000");
+        row("25 01 set 500 kHz", "25 01 00 00 50 00 00", "FB", "", "vfob.freq=500000");
+        row("25 01 refused, 07 01 tunes the other VFO where it was", "25 01 00 00 10 00 00 | 07 01", "FA | FB", "",
+            "| vi=1;front.freq=7050000;lo=7050000");
         row("25 00 with one data byte unsupported", "25 00 00", "-");
 
         row("26 00 read selected VFO mode", "26 00", "26 00 01 00 01");
@@ -750,10 +1025,25 @@ private slots:
         row("14 09 set 0: 300 Hz is below the item", "14 09 00 00", "FB", "", "cwtone=400");
         row("14 09 set 127", "14 09 01 27", "FB", "", "cwtone=598");
 
-        // Rated 5 W: full scale is level 127, i.e. 4 W (integer scaling).
-        row("14 0A set full scale rated 5 W", "14 0A 02 55 | 14 0A", "FB | 14 0A 01 02", "txmax=5",
-            "txpwr=4.0;modified=1 |");
+        // Transmit power: full scale is the rated maximum, in 0.1 W.
+        row("14 0A set full scale rated 5 W", "14 0A 02 55 | 14 0A", "FB | 14 0A 02 55", "txmax=5",
+            "txpwr=5.0;modified=1 |");
         row("14 0A set 0 keeps the item's minimum", "14 0A 00 00", "FB", "txmax=5", "txpwr=0.1");
+        row("14 0A set 0 at 10 W keeps the item's minimum", "14 0A 00 00", "FB", "txmax=10", "txpwr=0.1");
+        row("14 0A set 0.1 W at 10 W", "14 0A 00 03", "FB", "txmax=10", "txpwr=0.1");
+        row("14 0A set half scale at 10 W", "14 0A 01 28", "FB", "txmax=10", "txpwr=5.0");
+        row("14 0A set 127 (hamlib's 0.5) at 10 W", "14 0A 01 27", "FB", "txmax=10", "txpwr=5.0");
+        row("14 0A set 0.3 of 10 W", "14 0A 00 76", "FB", "txmax=10", "txpwr=3.0");
+        row("14 0A set full scale at 10 W", "14 0A 02 55", "FB", "txmax=10", "txpwr=10.0");
+        row("14 0A set 0.1 W at 5 W", "14 0A 00 05", "FB", "txmax=5", "txpwr=0.1");
+        row("14 0A set half scale at 5 W", "14 0A 01 28", "FB", "txmax=5", "txpwr=2.5");
+        row("14 0A read 0.1 W at 10 W", "14 0A", "14 0A 00 03", "txmax=10;txpwr=0.1");
+        row("14 0A read 5 W at 10 W", "14 0A", "14 0A 01 28", "txmax=10;txpwr=5");
+        row("14 0A read 10 W at 10 W", "14 0A", "14 0A 02 55", "txmax=10;txpwr=10");
+        row("14 0A read 0.1 W at 5 W", "14 0A", "14 0A 00 05", "txmax=5;txpwr=0.1");
+        row("14 0A read 2.5 W at 5 W", "14 0A", "14 0A 01 28", "txmax=5;txpwr=2.5");
+        row("14 0A read 5 W at 5 W", "14 0A", "14 0A 02 55", "txmax=5;txpwr=5");
+        row("14 0A read above the rated power", "14 0A", "14 0A 02 55", "txmax=5;txpwr=8");
 
         row("14 01 read AF gain", "14 01", "14 01 01 39", "rxvol=30");
         row("14 01 set 76", "14 01 00 76", "FB", "", "rxvol=16");
@@ -872,6 +1162,30 @@ private slots:
         row("21 00 set beyond 1.5 kHz refused", "21 00 00 20 00", "FA", "rit=-1500", "rit=-1500");
         row("21 01 read RIT off", "21 01", "21 01 00", "rit=0");
         row("21 05 unsupported", "21 05", "-");
+        // The switches: off keeps the offset aside, on brings it back.
+        row("21 01 00 switches RIT off, the offset kept", "21 01 00 | 21 01 | 21 00", "FB | 21 01 00 | 21 00 50 04 00",
+            "rit=450", "rit=0 | | rit=0");
+        row("21 01 01 switches RIT on again", "21 01 00 | 21 01 01 | 21 01", "FB | FB | 21 01 01", "rit=-1230",
+            "rit=0 | rit=-1230 |");
+        row("21 01 01 at offset 0 reads on", "21 01 01 | 21 01 | 21 01 00 | 21 01", "FB | 21 01 01 | FB | 21 01 00",
+            "rit=0", "rit=0");
+        row("21 01 00 when RIT is off: OK, nothing changes", "21 01 00 | 21 01", "FB | 21 01 00", "rit=0", "rit=0");
+        row("21 00 while RIT is off waits for the switch", "21 01 00 | 21 00 00 12 01 | 21 00 | 21 01 01",
+            "FB | FB | 21 00 00 12 01 | FB", "rit=450", "rit=0 | rit=0 | | rit=-1200");
+        row("21 00 beyond 1.5 kHz refused while RIT is off", "21 01 00 | 21 00 00 20 00 | 21 01 01", "FB | FA | FB",
+            "rit=450", "| rit=0 | rit=450");
+        row("21 02 switches XIT off and on", "21 02 00 | 21 02 | 21 02 01 | 21 02", "FB | 21 02 00 | FB | 21 02 01",
+            "xit=-300", "xit=0 | | xit=-300 |");
+        row("21 01 02 refused: not a switch value", "21 01 02", "FA", "rit=450", "rit=450");
+        row("21 02 with two data bytes unsupported", "21 02 01 01", "-");
+
+        // Send Morse: refusals (keying has its own tests).
+        row("17 without text refused", "17", "FA");
+        row("17 with only a space refused", "17 20", "FA");
+        row("17 with nothing the Morse table knows refused", "17 23 25 26", "FA");
+        row("17 with 31 characters refused",
+            "17 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45 45", "FA");
+        row("17 FF with nothing being sent: OK", "17 FF", "FB");
     }
     void tonesTransmitRit() { runCommandRow(); }
 
@@ -948,6 +1262,137 @@ private slots:
                 got << v.toInt();
             QCOMPARE(got, args);
         }
+    }
+
+    // Every 0.1 W step of both ratings survives a read and a set: what a
+    // CAT program reads back, it can set again unchanged.
+    void powerLevelRoundTrip_data()
+    {
+        QTest::addColumn<float>("rated");
+        QTest::newRow("10 W") << 10.0f;
+        QTest::newRow("5 W") << 5.0f;
+    }
+    void powerLevelRoundTrip()
+    {
+        QFETCH(float, rated);
+        m_store->txPowerMax = rated;
+        for (int tenths = 1; tenths <= int(rated * 10); ++tenths) {
+            const float w = float(tenths) / 10.0f;
+            setWp("txpwr", w);
+            const QByteArray level = askBody("14 0A").mid(6, 2);
+            QCOMPARE(askBody(qPrintable("14 0A " + level.toHex(' '))), reply("FB"));
+            QVERIFY2(qFuzzyCompare(wpf("txpwr"), w), qPrintable(QString("%1 W read as %2, set back as %3")
+                                                                     .arg(w).arg(dump(level)).arg(wpf("txpwr"))));
+        }
+    }
+
+    // An offset set on the front panel while RIT is switched off from the
+    // port is the operator's: RIT reads on with it.
+    void ritSwitchGivesWayToThePanel()
+    {
+        setWp("rit", 450);
+        QCOMPARE(askBody("21 01 00"), reply("FB"));
+        QCOMPARE(wp("rit"), 0);
+        setWp("rit", -200); // the RIT knob
+        QCOMPARE(askBody("21 01"), reply("21 01 01"));
+        QCOMPARE(askBody("21 00"), reply("21 00 00 02 01"));
+        QCOMPARE(askBody("21 01 00"), reply("FB"));
+        QCOMPARE(askBody("21 01 01"), reply("FB"));
+        QCOMPARE(wp("rit"), -200);
+    }
+
+    // The keyer speed "ks" as the Morse sender's element length.
+    void morseUnit_data()
+    {
+        QTest::addColumn<int>("wpm");
+        QTest::addColumn<int>("unit");
+        QTest::newRow("5 WPM") << 5 << 240;
+        QTest::newRow("15 WPM") << 15 << 80;
+        QTest::newRow("20 WPM") << 20 << 60;
+        QTest::newRow("40 WPM") << 40 << 30;
+        QTest::newRow("50 WPM") << 50 << 24;
+        QTest::newRow("60 WPM keys at 50") << 60 << 24;
+        QTest::newRow("3 WPM keys at 5") << 3 << 240;
+    }
+    void morseUnit()
+    {
+        QFETCH(int, wpm);
+        QFETCH(int, unit);
+        QCOMPARE(int(CivMorse::unitOf(wpm)), unit);
+    }
+
+    // The key line's changes as the Morse sender's stand-in writes them
+    // under a system root: "<t_ns> 203 <level>" lines.
+    static QList<int> keyLevels(const QString &file)
+    {
+        QList<int> levels;
+        for (const QByteArray &line : ztest::readFile(file).split('\n')) {
+            const QList<QByteArray> w = line.split(' ');
+            if (w.size() == 3 && w[1] == "203")
+                levels << w[2].toInt();
+        }
+        return levels;
+    }
+    bool morseIdle()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (m_dev->commands().morse().busy() && t.elapsed() < 20000)
+            QThread::msleep(10);
+        return !m_dev->commands().morse().busy();
+    }
+
+    // 17h keys the text at the keyer speed; a text sent while one is keyed
+    // follows it.
+    void morseKeyedAndQueued()
+    {
+        const QString chip = m_root.path() + "/dev/gpiochip0";
+        QVERIFY(ztest::writeFile(chip, QByteArray()));
+        ztest::AtExit removeChip([&] { QFile::remove(chip); });
+        setWp("ks", 50);
+        QCOMPARE(askBody("17 43 51 20 54 45 53 54"), reply("FB")); // "CQ TEST"
+        QCOMPARE(askBody("17 45"), reply("FB"));                   // "E", queued
+        QCOMPARE(askBody("17 54 23"), reply("FB"));                // "T#": '#' has no pattern
+        QVERIFY(morseIdle());
+        const QList<int> levels = keyLevels(chip);
+        // Per text the line is requested (1), then each element is down (0)
+        // and up (1): C Q T E S T 14 elements, E 1, T 1.
+        QCOMPARE(levels.count(0), 14 + 1 + 1);
+        QCOMPARE(levels.count(1), 3 + 14 + 1 + 1);
+        QCOMPARE(levels.last(), 1);
+    }
+
+    // 17 FF stops the text after its current character and drops the
+    // queue; a queue that is full refuses more.
+    void morseStoppedAndQueueBounded()
+    {
+        const QString chip = m_root.path() + "/dev/gpiochip0";
+        QVERIFY(ztest::writeFile(chip, QByteArray()));
+        ztest::AtExit removeChip([&] { QFile::remove(chip); });
+        setWp("ks", 50);
+        const char *zeros = "17 30 30 30 30 30 30 30 30 30 30"; // "0000000000": 5 dashes each
+        QCOMPARE(askBody(zeros), reply("FB"));
+        QCOMPARE(askBody(zeros), reply("FB"));
+        QCOMPARE(askBody("17 FF"), reply("FB"));
+        QVERIFY(morseIdle());
+        // Whole characters of the first text (none when the stop came before
+        // it started), the key up at the end, the second text dropped.
+        const QList<int> levels = keyLevels(chip);
+        const int downs = levels.count(0);
+        QVERIFY2(downs % 5 == 0 && downs < 50, qPrintable(QString::number(downs)));
+        QVERIFY(levels.isEmpty() || levels.last() == 1);
+        QVERIFY(levels.count(1) <= 1 + downs); // one request of the line at most
+
+        int accepted = 0;
+        for (int i = 0; i < CivMorse::kQueueMax + 4; ++i)
+            accepted += askBody(zeros) == reply("FB");
+        // The queue holds kQueueMax texts behind the one being keyed (which
+        // may or may not have left it yet).
+        QVERIFY2(accepted >= CivMorse::kQueueMax && accepted <= CivMorse::kQueueMax + 1,
+                 qPrintable(QString::number(accepted)));
+        QCOMPARE(logCount("civ morse queue full, text refused"), 1); // once, not per refusal
+        QCOMPARE(askBody("17 FF"), reply("FB"));
+        QVERIFY(morseIdle());
     }
 
     void filterWidthOfTheStore()
@@ -1357,161 +1802,264 @@ private slots:
         setRoot(m_root.path());
     }
 
-    // ---- hamlib's rigctl for the IC-705, against the real simulator ----
+    // ---- hamlib's rigctl and rigctld for the IC-705, against the real simulator ----
 
     void rigctlAgainstSimulator()
     {
-        const QString rigctl = QStandardPaths::findExecutable("rigctl");
-        QVERIFY2(!rigctl.isEmpty(), "rigctl (Debian package libhamlib-utils) is not installed");
-        QTemporaryDir root;
-        QVERIFY(root.isValid());
-        ztest::Sim sim;
-        QVERIFY(sim.start(root.path(), 10000));
+        QVERIFY2(!hamlibTool("rigctl").isEmpty(), "rigctl (Debian package libhamlib-utils) is not installed");
+        SimRadio r;
+        QVERIFY(r.start());
         for (const char *l : { "/dev/ttyS2", "/dev/ttyS2.host", "/dev/rfcomm0", "/dev/rfcomm0.host" })
-            QVERIFY2(QFileInfo(root.path() + l).isSymLink(), l);
+            QVERIFY2(QFileInfo(r.path(l)).isSymLink(), l);
+        ZParamAdmin *store = r.store;
+        // Rated 10 W, as the board reports it.
+        store->txPowerMax = 10.0f;
 
-        // The CI-V stack with a real radio link and its store.
-        setRoot(root.path());
-        zradio_t *radio = zradio_create("/dev/i2c-0", 114);
-        QVERIFY(radio && radio->param);
-        ZParamAdmin *store = radio->param;
-        QTRY_COMPARE_WITH_TIMEOUT(zradio_comm_valid(), uint8_t(1), 10000);
-        std::unique_ptr<CivDeviceAdmin> admin(new CivDeviceAdmin(nullptr));
-        QList<int> pttRequests;
-        // What the main window does with a transmit request.
-        connect(admin->device(), &CivDevice::sig_setTrxStatus, this, [&](int32_t flag) {
-            pttRequests << flag;
-            zradio_set_civptt(uint8_t(flag & 0xFF));
-        });
-        admin->device()->setParams(store, "/dev/ttyS2", B19200);
-        emit admin->start();
-
-        // Runs rigctl with the commands; its output lines.
-        auto run = [&](const QString &port, const QStringList &cmds) {
-            QProcess p;
-            p.setProcessChannelMode(QProcess::SeparateChannels);
-            // Without its cache rigctl asks the radio for every read. Its
-            // patience is longer than its 1 s default: on a loaded machine a
-            // reply can come later than that, and hamlib then sends the
-            // request again and takes the late answer to the first one as
-            // the reply to its next request (a width read answered by a
-            // mode reply reads as the mode's default width).
-            p.start(rigctl, QStringList{ "-m", "3085", "-r", root.path() + port, "-s", "19200", "-C",
-                                         "cache_timeout=0,timeout=10000" } + cmds);
-            QElapsedTimer t;
-            t.start();
-            // The window's update tick: the settings go to the board.
-            while (p.state() != QProcess::NotRunning && t.elapsed() < 90000) {
-                QTest::qWait(20);
-                zradio_update_params();
-            }
-            if (p.state() != QProcess::NotRunning) {
-                p.kill();
-                p.waitForFinished(1000);
-            }
-            const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-            if (!err.trimmed().isEmpty())
-                qWarning().noquote() << "rigctl:" << err;
-            return QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        };
-
-        for (const QString &port : { QStringLiteral("/dev/ttyS2.host"), QStringLiteral("/dev/rfcomm0.host") }) {
-            pttRequests.clear();
+        for (const char *portName : { "/dev/ttyS2.host", "/dev/rfcomm0.host" }) {
+            const QString port = r.path(portName);
+            r.ptt.clear();
             store->signalLevel = -75.0f; // S9 as the window would store it
             store->setParamItem("wparam", "txpwr", 5.0f);
             store->setParamItem("wparam", "sple", 0);
-            if (port.contains("rfcomm")) {
-                // The Bluetooth port closes after 5 s of silence: be heard
-                // first, so the session below finds it open.
-                const int fd = ::open(qPrintable(root.path() + port), O_RDWR | O_NOCTTY | O_NONBLOCK);
-                QVERIFY(fd >= 0);
-                termios tio;
-                tcgetattr(fd, &tio);
-                cfmakeraw(&tio);
-                tcsetattr(fd, TCSANOW, &tio);
-                QByteArray got;
-                for (int i = 0; i < 30 && got.isEmpty(); ++i) {
-                    QVERIFY(writeAllFd(fd, hx("FE FE A4 E0 03 FD")));
-                    got = readFrames(fd, 1, 200);
-                }
-                ::close(fd);
-                QVERIFY(!got.isEmpty());
-            }
+            // The Bluetooth port closes after 5 s of silence: be heard
+            // first, so the session below finds it open.
+            QVERIFY(r.wakePort(port));
 
-            const QStringList out = run(port, { "F", "7074000", "f", "M", "LSB", "0", "m", "M", "CW", "0", "m",
-                                                "M", "AM", "0", "m", "M", "FM", "0", "m", "M", "PKTUSB", "0", "m",
-                                                "M", "USB", "0", "m", "S", "1", "VFOB", "s", "S", "0", "VFOA",
-                                                "s", "l", "RFPOWER", "L", "RFPOWER", "0.3", "l", "RFPOWER",
-                                                "l", "STRENGTH", "T", "1" });
+            const QStringList out = rigctl(port, { "F", "7074000", "f", "M", "LSB", "0", "m", "M", "CW", "0", "m",
+                                                   "M", "AM", "0", "m", "M", "FM", "0", "m", "M", "PKTUSB", "0",
+                                                   "m", "M", "USB", "0", "m", "S", "1", "VFOB", "s", "S", "0",
+                                                   "VFOA", "s", "l", "RFPOWER", "L", "RFPOWER", "0.3", "l",
+                                                   "RFPOWER", "L", "RFPOWER", "0.5", "l", "RFPOWER", "l",
+                                                   "STRENGTH", "T", "1" });
             // Modes with their pass-band widths (the twin filters' overlaps
             // in Icom's width index; rigctl takes FM widths from its own
-            // table), split, the power level (1 W steps: 0.3 of 10 W sets
-            // 2 W) and S9 on the S-meter.
+            // table), split, the power level (5 W of 10 W is level 128;
+            // 0.3 of full scale sets 3 W, 0.5 sets 5 W) and S9 on the
+            // S-meter.
             QCOMPARE(out.join(' ').replace(QRegularExpression("FM [0-9]+"), "FM w"),
                      QString("7074000 LSB 2700 CW %1 AM %2 FM w PKTUSB 2700 USB 2700 1 VFOB 0 VFOA "
-                             "0.498039 0.200000 0")
-                         .arg(width(store, 4), width(store, 6)));
+                             "0.501961 0.301961 0.501961 0")
+                         .arg(width(store, zrnamespace::ModeCW), width(store, zrnamespace::ModeAM)));
             QCOMPARE(store->vfoFront("freq").value.toInt(), 7074000);
             QCOMPARE(store->vfoFront("mode").value.toInt(), 2);
             QCOMPARE(store->paramItem("wparam", "sple").value.toInt(), 0);
-            QCOMPARE(store->paramItem("wparam", "txpwr").value.toFloat(), 2.0f);
+            QCOMPARE(store->paramItem("wparam", "txpwr").value.toFloat(), 5.0f);
 
             // The transmit request reaches the radio link, the board
-            // transmits and the CAT program reads it back. The board's
-            // report comes with the base-band frames, which a loaded
-            // machine may read seconds late: the waits allow for that.
-            // Ten seconds of silence on the line would end a CI-V
-            // transmission (and five close the Bluetooth port), so while
-            // waiting the test asks for the frequency now and then, as a
-            // CAT program keying the radio does; each request is answered
-            // before the next rigctl starts.
-            auto poke = [&]() {
-                const int fd = ::open(qPrintable(root.path() + port), O_RDWR | O_NOCTTY | O_NONBLOCK);
-                if (fd < 0)
-                    return;
-                termios tio;
-                tcgetattr(fd, &tio);
-                cfmakeraw(&tio);
-                tcsetattr(fd, TCSANOW, &tio);
-                if (writeAllFd(fd, hx("FE FE A4 E0 03 FD")))
-                    readFrames(fd, 1, 5000);
-                ::close(fd);
-            };
-            auto waitFor = [&](const std::function<bool()> &done) {
-                QElapsedTimer w, quiet;
-                w.start();
-                quiet.start();
-                while (!done()) {
-                    if (w.elapsed() > 20000)
-                        return false;
-                    if (quiet.elapsed() > 1000) {
-                        poke();
-                        quiet.restart();
-                    }
-                    QTest::qWait(20);
-                    zradio_update_params();
-                }
-                return true;
-            };
-            auto txReported = [&](bool on) {
-                return simControl(root.path(), "status").contains(on ? " tx=1 " : " tx=0 ");
-            };
-            QVERIFY(waitFor([&] { return pttRequests.contains(1); }));
-            QCOMPARE(int(radio->civPtt.load()), 1);
-            QVERIFY(waitFor([&] { return txReported(true); }));
-            QVERIFY(waitFor([&] { return store->trxState.load() == 1; }));
-            QCOMPARE(run(port, { "t", "T", "0" }), QStringList{ "1" });
-            QVERIFY(waitFor([&] { return !pttRequests.isEmpty() && pttRequests.last() == 0; }));
-            QCOMPARE(int(radio->civPtt.load()), 0);
-            QVERIFY(waitFor([&] { return txReported(false); }));
-            QVERIFY(waitFor([&] { return store->trxState.load() == 0; }));
-            QCOMPARE(run(port, { "t" }), QStringList{ "0" });
+            // transmits and the CAT program reads it back.
+            QVERIFY(r.waitWhileKeyed(port, [&] { return r.ptt.contains(1); }));
+            QCOMPARE(int(r.radio->civPtt.load()), 1);
+            QVERIFY(r.waitWhileKeyed(port, [&] { return r.transmitting(true); }));
+            QCOMPARE(rigctl(port, { "t", "T", "0" }), QStringList{ "1" });
+            QVERIFY(r.waitWhileKeyed(port, [&] { return !r.ptt.isEmpty() && r.ptt.last() == 0; }));
+            QCOMPARE(int(r.radio->civPtt.load()), 0);
+            QVERIFY(r.waitWhileKeyed(port, [&] { return r.transmitting(false); }));
+            QCOMPARE(rigctl(port, { "t" }), QStringList{ "0" });
         }
+    }
 
-        admin.reset();
-        zradio_destroy(radio);
-        QVERIFY(sim.stop());
-        setRoot(m_root.path());
+    // A logger and WSJT-X through hamlib's network daemon on the wired
+    // port: two clients poll frequency, mode, split and PTT every 100 ms
+    // while the third sets the frequency, the split transmit frequency and
+    // PKTUSB and keys PTT 20 times. Every key reaches the board and
+    // returns; no request fails; once the settings are made, every read
+    // shows them.
+    void rigctldServesLoggerAndWsjtx()
+    {
+        const QString rigctld = hamlibTool("rigctld");
+        QVERIFY2(!rigctld.isEmpty(), "rigctld (Debian package libhamlib-utils) is not installed");
+        SimRadio r;
+        QVERIFY(r.start());
+        r.store->setVfoFront("freq", 7074000);
+        r.store->setVfoFront("mode", 2);
+        r.store->setParamItem("wparam", "sple", 0);
+
+        QProcess daemon;
+        int tcpPort = 0;
+        QVERIFY(startRigctld(daemon, rigctld, r.path("/dev/ttyS2.host"), &tcpPort));
+        ztest::AtExit stopDaemon([&] {
+            daemon.terminate();
+            if (!daemon.waitForFinished(5000)) {
+                daemon.kill();
+                daemon.waitForFinished(2000);
+            }
+        });
+
+        std::atomic<bool> stop{ false };
+        std::atomic<bool> set{ false }; // the WSJT-X client's settings are made
+        std::atomic<int> polls{ 0 };
+        std::atomic<int> keyed{ 0 };
+        std::mutex faultsMutex;
+        QStringList faults;
+        auto fault = [&](const QString &what) {
+            std::lock_guard<std::mutex> lock(faultsMutex);
+            if (faults.size() < 20)
+                faults << what;
+        };
+
+        auto poller = [&](int id) {
+            RigctldClient c;
+            if (!c.connect(tcpPort)) {
+                fault(QString("poller %1: no connection").arg(id));
+                return;
+            }
+            while (!stop.load()) {
+                // Reads asked after the settings were answered show them.
+                const bool after = set.load();
+                const QStringList f = c.ask("+f"), m = c.ask("+m"), s = c.ask("+s"), t = c.ask("+t");
+                for (const QStringList *x : { &f, &m, &s, &t }) {
+                    if (x->isEmpty() || x->last() != "RPRT 0")
+                        fault(QString("poller %1: %2").arg(id).arg(x->join('|')));
+                }
+                if (after) {
+                    if (!f.contains("Frequency: 14074000"))
+                        fault(QString("poller %1: %2").arg(id).arg(f.join('|')));
+                    if (!m.contains("Mode: PKTUSB"))
+                        fault(QString("poller %1: %2").arg(id).arg(m.join('|')));
+                    if (!s.contains("Split: 1") || !s.contains("TX VFO: VFOB"))
+                        fault(QString("poller %1: %2").arg(id).arg(s.join('|')));
+                }
+                if (!t.contains("PTT: 0") && !t.contains("PTT: 1"))
+                    fault(QString("poller %1: %2").arg(id).arg(t.join('|')));
+                ++polls;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        };
+
+        std::atomic<bool> wsjtxDone{ false };
+        QByteArray splitReply;
+        auto wsjtx = [&]() {
+            ztest::AtExit done([&] { wsjtxDone = true; });
+            RigctldClient c;
+            if (!c.connect(tcpPort)) {
+                fault("wsjtx: no connection");
+                return;
+            }
+            for (const char *cmd : { "+F 14074000", "+S 1 VFOB", "+I 14075500", "+M PKTUSB 0" }) {
+                const QStringList a = c.ask(cmd);
+                if (a.isEmpty() || a.last() != "RPRT 0") {
+                    fault(QString("wsjtx %1: %2").arg(cmd, a.join('|')));
+                    return;
+                }
+            }
+            set = true;
+            // The board's transmit report, as the window keeps it in the
+            // store, and as the simulator sees the board.
+            auto waitTx = [&](bool on) {
+                QElapsedTimer t;
+                t.start();
+                while (t.elapsed() < 20000 && !stop.load()) {
+                    if (r.store->trxState.load() == (on ? 1 : 0) && r.transmitting(on))
+                        return true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                return false;
+            };
+            for (int k = 0; k < 20 && !stop.load(); ++k) {
+                QStringList a = c.ask("+T 1");
+                if (a.isEmpty() || a.last() != "RPRT 0" || !waitTx(true)) {
+                    fault(QString("wsjtx key %1 on: %2").arg(k).arg(a.join('|')));
+                    return;
+                }
+                a = c.ask("+t");
+                if (!a.contains("PTT: 1"))
+                    fault(QString("wsjtx key %1 read: %2").arg(k).arg(a.join('|')));
+                a = c.ask("+T 0");
+                if (a.isEmpty() || a.last() != "RPRT 0" || !waitTx(false)) {
+                    fault(QString("wsjtx key %1 off: %2").arg(k).arg(a.join('|')));
+                    return;
+                }
+                ++keyed;
+            }
+            // The split transmit frequency as the radio has it (25 01): the
+            // daemon answers "i" from its own cache.
+            const QStringList a = c.ask("+W \\0xFE\\0xFE\\0xA4\\0xE0\\0x25\\0x01\\0xFD 12");
+            for (const QString &line : a) {
+                if (line.startsWith("Reply: "))
+                    splitReply = QByteArray::fromHex(QString(line.mid(7)).remove("\\0x").section(' ', 0, 0).toLatin1());
+            }
+        };
+
+        std::thread p1(poller, 1), p2(poller, 2), w(wsjtx);
+        ztest::Joiner j1(p1, &stop), j2(p2, &stop), jw(w, &stop);
+        // The window: transmit requests go to the radio link (queued to this
+        // thread), the update tick sends the settings to the board.
+        QElapsedTimer t;
+        t.start();
+        while (!wsjtxDone.load() && t.elapsed() < 240000) {
+            QTest::qWait(20);
+            zradio_update_params();
+        }
+        stop = true;
+        w.join();
+        p1.join();
+        p2.join();
+
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        QCOMPARE(keyed.load(), 20);
+        QVERIFY(polls.load() > 10);
+        QCOMPARE(r.ptt.count(1), 20);
+        QCOMPARE(r.ptt.count(0), 20);
+        QCOMPARE(dump(splitReply), dump(hx("FE FE E0 A4 25 01 00 55 07 14 00 FD")));
+        QCOMPARE(r.store->vfoFront("freq").value.toInt(), 14074000);
+        QCOMPARE(r.store->vfoFront("mode").value.toInt(), int(zrnamespace::ModeUSBDig));
+        QCOMPARE(r.store->paramItem("vfob", "freq").value.toInt(), 14075500);
+        QCOMPARE(r.store->paramItem("wparam", "sple").value.toInt(), 1);
+    }
+
+    // The same session with rigctl on the Bluetooth port: the settings,
+    // then 20 keys, each read back while the board transmits.
+    void rigctlKeysTwentyTimesOnBluetooth()
+    {
+        QVERIFY2(!hamlibTool("rigctl").isEmpty(), "rigctl (Debian package libhamlib-utils) is not installed");
+        SimRadio r;
+        QVERIFY(r.start());
+        const QString port = r.path("/dev/rfcomm0.host");
+        r.store->setParamItem("wparam", "sple", 0);
+        QVERIFY(r.wakePort(port));
+        QCOMPARE(rigctl(port, { "F", "14074000", "S", "1", "VFOB", "I", "14075500", "M", "PKTUSB", "0", "f", "m",
+                                "s", "T", "1" }),
+                 (QStringList{ "14074000", "PKTUSB", "2700", "1", "VFOB" }));
+        for (int k = 0; k < 20; ++k) {
+            QVERIFY2(r.waitWhileKeyed(port, [&] { return r.transmitting(true); }), qPrintable(QString::number(k)));
+            QCOMPARE(rigctl(port, { "t", "T", "0" }), QStringList{ "1" });
+            QVERIFY2(r.waitWhileKeyed(port, [&] { return r.transmitting(false); }), qPrintable(QString::number(k)));
+            QCOMPARE(rigctl(port, k < 19 ? QStringList{ "t", "T", "1" } : QStringList{ "t" }), QStringList{ "0" });
+        }
+        QCOMPARE(r.ptt.count(1), 20);
+        QCOMPARE(r.ptt.count(0), 20);
+        // The split transmit frequency as the radio has it.
+        QCOMPARE(dump(civExchange(port, hx("FE FE A4 E0 25 01 FD"))), dump(hx("FE FE E0 A4 25 01 00 55 07 14 00 FD")));
+        QCOMPARE(r.store->vfoFront("freq").value.toInt(), 14074000);
+        QCOMPARE(r.store->paramItem("vfob", "freq").value.toInt(), 14075500);
+    }
+
+    // "b" keys the simulator's CW key line with the message at the keyer
+    // speed; the RIT and XIT switches round-trip, an offset switched off
+    // comes back.
+    void rigctlSendsMorseAndSwitchesRit()
+    {
+        QVERIFY2(!hamlibTool("rigctl").isEmpty(), "rigctl (Debian package libhamlib-utils) is not installed");
+        SimRadio r;
+        QVERIFY(r.start());
+        const QString port = r.path("/dev/ttyS2.host");
+        r.store->setParamItem("wparam", "ks", 40);
+        QCOMPARE(simControl(r.root.path(), "cwkey reset"), QStringLiteral("ok"));
+        QCOMPARE(rigctl(port, { "b", "CQ TEST" }), QStringList{});
+        // C Q T E S T: 4 + 4 + 1 + 1 + 3 + 1 key-downs, 28 units of 30 ms.
+        auto key = [&](const char *name) { return cwkeyField(simControl(r.root.path(), "cwkey"), name); };
+        QVERIFY(r.waitWhileKeyed(port, [&] { return key("downs") >= 14 && !r.admin->device()->commands().morse().busy(); }));
+        QCOMPARE(key("downs"), 14.0);
+        QCOMPARE(key("level"), 1.0);
+
+        r.store->setParamItem("wparam", "rit", 0);
+        r.store->setParamItem("wparam", "xit", 0);
+        QCOMPARE(rigctl(port, { "U", "RIT", "1", "u", "RIT", "U", "RIT", "0", "u", "RIT", "U", "XIT", "1", "u", "XIT",
+                                "U", "XIT", "0", "u", "XIT" }),
+                 (QStringList{ "1", "0", "1", "0" }));
+        QCOMPARE(rigctl(port, { "J", "500", "U", "RIT", "0", "u", "RIT", "j", "U", "RIT", "1", "u", "RIT", "j" }),
+                 (QStringList{ "0", "500", "1", "500" }));
+        QCOMPARE(r.store->paramItem("wparam", "rit").value.toInt(), 500);
     }
 };
 
