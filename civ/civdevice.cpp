@@ -209,7 +209,9 @@ void CivDevice::idleDuties()
         // Cleared only after the copy: the GUI thread may write the next
         // trace from here on.
         m_traceReady.store(false, std::memory_order_release);
-        if (m_btFd >= 0 && m_scopeStream)
+        // To the Bluetooth port and to the network server's, which relays
+        // it to its clients' spectrum display.
+        if (m_scopeStream && (m_btFd >= 0 || (m_vFd >= 0 && m_vPeer)))
             writePorts(frame, true);
     }
 }

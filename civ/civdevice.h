@@ -8,7 +8,8 @@
 //   civcommands.*  the command table: what each request does and how it is
 //                  answered;
 //   civdevice.*    this object: the byte parser, the replies, the signals to
-//                  the main window and the panadapter scope stream;
+//                  the main window and the panadapter scope stream (to
+//                  the Bluetooth port and the network server's);
 //   civtransport.cpp  the loop on the CI-V worker thread that waits on the
 //                  serial ports and runs the interpreter every 50 ms;
 //   civmorse.*     the CW keyer behind the send-Morse request.
@@ -72,7 +73,7 @@ public:
 
     // Ports as descriptors owned by the caller, for tests and tools that run
     // the interpreter without start(): replies go to every one >= 0, the
-    // scope stream to the Bluetooth one.
+    // scope stream to the Bluetooth and the network server's ones.
     void attachPorts(int serialFd, int bluetoothFd, int virtualFd = -1);
 
     // Appends the body of a streamed scope frame: 27 00 00 01 01 00, the
@@ -92,6 +93,8 @@ public:
     int idleCount() const { return m_idle; }
     int serialFd() const { return m_fd; }
     int bluetoothFd() const { return m_btFd; }
+    // Times the Bluetooth port was closed for silence since start().
+    int bluetoothSilentCloses() const { return m_btSilentCloses.load(); }
     int virtualFd() const { return m_vFd; }
     QString virtualPortLink() const { return m_vLink; }
     CivCommands &commands() { return *m_commands; }
@@ -123,7 +126,9 @@ public:
 private:
     void processFrame(const QByteArray &f);
     void sendReply(uint8_t to, const QByteArray &body);
-    void writePorts(const QByteArray &bytes, bool bluetoothOnly);
+    // streamOnly: the ports that carry the scope stream (Bluetooth and the
+    // network server's), not the wired one.
+    void writePorts(const QByteArray &bytes, bool streamOnly);
     void idleDuties();
 
     // Transport (civtransport.cpp).
@@ -156,6 +161,11 @@ private:
 
     int m_fd = -1;     // wired port
     int m_btFd = -1;   // Bluetooth port
+    // Closed for silence and not heard from since: while no client talks,
+    // the port is opened and closed again every few seconds, and that
+    // cycle is logged once, not every time.
+    bool m_btQuiet = false;
+    std::atomic<int> m_btSilentCloses{ 0 };
     int m_vFd = -1;    // our end of the network server's port
     bool m_vPeer = false; // the server has its end open
     QString m_vLink;

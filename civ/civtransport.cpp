@@ -131,15 +131,15 @@ void CivDevice::stop()
     }
 }
 
-void CivDevice::writePorts(const QByteArray &bytes, bool bluetoothOnly)
+void CivDevice::writePorts(const QByteArray &bytes, bool streamOnly)
 {
-    if (!bluetoothOnly) {
-        if (m_fd >= 0)
-            writeAll(m_fd, bytes);
-        // Without the server on its end, replies would pile up for it.
-        if (m_vFd >= 0 && m_vPeer)
-            writeAll(m_vFd, bytes);
-    }
+    // The scope stream skips the wired port: at 19200 baud it could not
+    // carry a 500-byte frame every 100 ms.
+    if (!streamOnly && m_fd >= 0)
+        writeAll(m_fd, bytes);
+    // Without the server on its end, bytes would pile up for it.
+    if (m_vFd >= 0 && m_vPeer)
+        writeAll(m_vFd, bytes);
     if (m_btFd >= 0)
         writeAll(m_btFd, bytes);
 }
@@ -173,7 +173,8 @@ void CivDevice::openBluetooth()
         return;
     }
     m_btFd = fd;
-    qCDebug(logCivDevice) << "rfcomm opened, fd =" << fd;
+    if (!m_btQuiet)
+        qCDebug(logCivDevice) << "rfcomm opened, fd =" << fd;
 }
 
 void CivDevice::closeBluetooth()
@@ -267,6 +268,14 @@ void CivDevice::start()
     // run, which reads it once.
     bool wiredHup = false;
     bool btHup = false;
+    m_btQuiet = false;
+    m_btSilentCloses = 0;
+    auto btHeard = [&] {
+        btSilentRuns = 0;
+        if (m_btQuiet)
+            qCDebug(logCivDevice) << "rfcomm heard, fd =" << m_btFd;
+        m_btQuiet = false;
+    };
     while (!m_stop.load()) {
         pollfd fds[4];
         int count = 0;
@@ -309,7 +318,7 @@ void CivDevice::start()
             if (iBt >= 0 && fds[iBt].revents) {
                 const int r = (fds[iBt].revents & POLLIN) ? pullPort(m_btFd, m_btBuf, CIV_BT_BUFFER) : 0;
                 if (r > 0)
-                    btSilentRuns = 0;
+                    btHeard();
                 else if (fds[iBt].revents & gone)
                     btHup = true;
             }
@@ -333,7 +342,7 @@ void CivDevice::start()
         }
         if (m_btFd >= 0 && btHup) {
             if (pullPort(m_btFd, m_btBuf, CIV_BT_BUFFER) > 0)
-                btSilentRuns = 0;
+                btHeard();
             btHup = false;
         }
         if (m_vFd >= 0 && !m_vPeer) {
@@ -342,7 +351,10 @@ void CivDevice::start()
             m_vPeer = r != -EIO;
         }
         if (m_btFd >= 0 && ++btSilentRuns >= kBtSilentRuns) {
-            qCDebug(logCivDevice) << "rfcomm silent, closed";
+            if (!m_btQuiet)
+                qCDebug(logCivDevice) << "rfcomm silent, closed";
+            m_btQuiet = true;
+            ++m_btSilentCloses;
             closeBluetooth();
             btNextTry = now + kBtRetry;
         } else if (m_btFd < 0 && now >= btNextTry) {
