@@ -436,7 +436,7 @@ bool CivCommands::meter(const QByteArray &f, QByteArray &body)
     case 0x01: v = m_store->sqlOpen.load(); break;
     case 0x02: v = sMeterValue(m_store->signalLevel.load()); break;
     case 0x05: v = 0; break;
-    case 0x11: v = clampTrunc(m_store->fwdPower.load(), 0, 9999); break;
+    case 0x11: v = powerMeterValue(m_store->fwdPower.load()); break;
     case 0x12: v = swrMeterValue(m_store->swr.load()); break;
     case 0x13: v = alcMeterValue(m_store->alcLevel.load()); break;
     case 0x15: v = vdMeterValue(m_store->vsupply.load()); break;

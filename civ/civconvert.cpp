@@ -202,6 +202,15 @@ int vdMeterValue(float volts)
     return clampTrunc(v <= 5.0 ? v * 75.0 / 5.0 : (v - 5.0) * 166.0 / 11.0 + 75.0, 0, 255);
 }
 
+int powerMeterValue(float watts)
+{
+    const double w = watts;
+    if (!(w > 0.0))
+        return 0; // also NaN
+    const double v = w <= 5.0 ? w * 143.0 / 5.0 : (w - 5.0) * 70.0 / 5.0 + 143.0;
+    return int(qBound(0.0, std::round(qMin(v, 255.0)), 255.0));
+}
+
 int scopeByte(float dbm)
 {
     return clampTrunc((double(dbm) + 145.0) * 1.1034483, 0, 160);

@@ -60,6 +60,9 @@ int sMeterValue(float dbm);
 int swrMeterValue(float swr);
 int alcMeterValue(float alc);
 int vdMeterValue(float volts);
+// Forward power on the IC-705's Po scale: 0000 is 0 W, 0143 half and 0213
+// full scale of its rated 10 W, linear in between and on to 255 above.
+int powerMeterValue(float watts);
 // One panadapter point in dBm as a scope byte 0..160.
 int scopeByte(float dbm);
 // A reading truncated toward zero and clamped to [lo, hi]; NaN reads lo.

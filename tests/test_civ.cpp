@@ -922,6 +922,13 @@ private slots:
         QTest::newRow("Vd 16 V") << "vd" << 16.0f << 241;
         QTest::newRow("Vd 30 V") << "vd" << 30.0f << 255;
         QTest::newRow("Vd -1 V") << "vd" << -1.0f << 0;
+        QTest::newRow("Po 0 W") << "po" << 0.0f << 0;
+        QTest::newRow("Po 0.1 W") << "po" << 0.1f << 3;
+        QTest::newRow("Po 5 W, half scale") << "po" << 5.0f << 143;
+        QTest::newRow("Po 7.5 W") << "po" << 7.5f << 178;
+        QTest::newRow("Po 10 W, full scale") << "po" << 10.0f << 213;
+        QTest::newRow("Po 37.8 W") << "po" << 37.8f << 255;
+        QTest::newRow("Po NaN") << "po" << nan << 0;
         QTest::newRow("scope -145 dBm") << "scope" << -145.0f << 0;
         QTest::newRow("scope 0 dBm") << "scope" << 0.0f << 160;
         QTest::newRow("scope -200 dBm") << "scope" << -200.0f << 0;
@@ -943,6 +950,8 @@ private slots:
             got = civconv::alcMeterValue(reading);
         else if (meter == "vd")
             got = civconv::vdMeterValue(reading);
+        else if (meter == "po")
+            got = civconv::powerMeterValue(reading);
         else
             got = civconv::scopeByte(reading);
         QCOMPARE(got, value);
@@ -1109,7 +1118,9 @@ private slots:
         row("15 02 S-meter at S9", "15 02", "15 02 01 20", "signal=-75");
         row("15 02 S-meter at -10 dBm", "15 02", "15 02 02 42", "signal=-10");
         row("15 01 squelch open", "15 01", "15 01 00 01", "sqlopen=1");
-        row("15 11 forward power", "15 11", "15 11 00 37", "fwd=37.8");
+        // Forward power on the Po scale (213 is the rated 10 W), not in whole watts.
+        row("15 11 forward power 2.7 W", "15 11", "15 11 00 77", "fwd=2.7");
+        row("15 11 forward power 10 W", "15 11", "15 11 02 13", "fwd=10");
         row("15 11 negative forward power", "15 11", "15 11 00 00", "fwd=-3");
         row("15 12 SWR 2", "15 12", "15 12 00 80", "swr=2");
         row("15 13 ALC", "15 13", "15 13 00 00", "alc=255");
