@@ -204,11 +204,25 @@ int vdMeterValue(float volts)
 
 int powerMeterValue(float watts)
 {
-    const double w = watts;
-    if (!(w > 0.0))
+    // The meter's marks: percent of 10 W and the reading there.
+    struct Mark
+    {
+        double percent;
+        double value;
+    };
+    static const Mark kMarks[] = { { 0, 0 },    { 5, 21 },   { 10, 43 },  { 15, 65 },  { 20, 83 },
+                                   { 25, 95 },  { 30, 105 }, { 35, 114 }, { 40, 124 }, { 50, 143 },
+                                   { 75, 183 }, { 100, 213 }, { 120, 255 } };
+    const double p = double(watts) * 10.0; // percent of 10 W
+    if (!(p > 0.0))
         return 0; // also NaN
-    const double v = w <= 5.0 ? w * 143.0 / 5.0 : (w - 5.0) * 70.0 / 5.0 + 143.0;
-    return int(qBound(0.0, std::round(qMin(v, 255.0)), 255.0));
+    for (size_t i = 1; i < sizeof(kMarks) / sizeof(kMarks[0]); ++i) {
+        const Mark &a = kMarks[i - 1];
+        const Mark &b = kMarks[i];
+        if (p <= b.percent)
+            return int(std::round(a.value + (p - a.percent) * (b.value - a.value) / (b.percent - a.percent)));
+    }
+    return 255;
 }
 
 int scopeByte(float dbm)

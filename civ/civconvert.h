@@ -60,8 +60,9 @@ int sMeterValue(float dbm);
 int swrMeterValue(float swr);
 int alcMeterValue(float alc);
 int vdMeterValue(float volts);
-// Forward power on the IC-705's Po scale: 0000 is 0 W, 0143 half and 0213
-// full scale of its rated 10 W, linear in between and on to 255 above.
+// Forward power on the IC-705's Po meter: 0000 is 0 W, 0143 half and 0213
+// full scale of its rated 10 W, 0255 120 %; the meter face is stretched
+// at the low end (0021 is 5 %, 0124 40 %), as CAT programs read it.
 int powerMeterValue(float watts);
 // One panadapter point in dBm as a scope byte 0..160.
 int scopeByte(float dbm);

@@ -923,10 +923,14 @@ private slots:
         QTest::newRow("Vd 30 V") << "vd" << 30.0f << 255;
         QTest::newRow("Vd -1 V") << "vd" << -1.0f << 0;
         QTest::newRow("Po 0 W") << "po" << 0.0f << 0;
-        QTest::newRow("Po 0.1 W") << "po" << 0.1f << 3;
+        QTest::newRow("Po 0.1 W") << "po" << 0.1f << 4;
+        QTest::newRow("Po 0.5 W") << "po" << 0.5f << 21;
+        QTest::newRow("Po 2.7 W") << "po" << 2.7f << 99;
+        QTest::newRow("Po 4 W") << "po" << 4.0f << 124;
         QTest::newRow("Po 5 W, half scale") << "po" << 5.0f << 143;
-        QTest::newRow("Po 7.5 W") << "po" << 7.5f << 178;
+        QTest::newRow("Po 7.5 W") << "po" << 7.5f << 183;
         QTest::newRow("Po 10 W, full scale") << "po" << 10.0f << 213;
+        QTest::newRow("Po 12 W") << "po" << 12.0f << 255;
         QTest::newRow("Po 37.8 W") << "po" << 37.8f << 255;
         QTest::newRow("Po NaN") << "po" << nan << 0;
         QTest::newRow("scope -145 dBm") << "scope" << -145.0f << 0;
@@ -1119,7 +1123,7 @@ private slots:
         row("15 02 S-meter at -10 dBm", "15 02", "15 02 02 42", "signal=-10");
         row("15 01 squelch open", "15 01", "15 01 00 01", "sqlopen=1");
         // Forward power on the Po scale (213 is the rated 10 W), not in whole watts.
-        row("15 11 forward power 2.7 W", "15 11", "15 11 00 77", "fwd=2.7");
+        row("15 11 forward power 2.7 W", "15 11", "15 11 00 99", "fwd=2.7");
         row("15 11 forward power 10 W", "15 11", "15 11 02 13", "fwd=10");
         row("15 11 negative forward power", "15 11", "15 11 00 00", "fwd=-3");
         row("15 12 SWR 2", "15 12", "15 12 00 80", "swr=2");
