@@ -40,14 +40,13 @@ bool CivMorse::send(const QString &text, int wpm)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (int(m_queue.size()) >= kQueueMax) {
-            // Once per run of refusals: a program that keeps sending must
-            // not fill the log.
+            // Once until the keyer has sent everything (or is stopped): a
+            // program that keeps sending must not fill the log.
             if (!m_fullLogged)
                 qCInfo(logCivDevice) << "civ morse queue full, text refused";
             m_fullLogged = true;
             return false;
         }
-        m_fullLogged = false;
         m_queue.push_back(Text{ text, unitOf(wpm) });
         // The thread is started by the first text: a radio never keyed from
         // the port runs none.
@@ -62,6 +61,7 @@ void CivMorse::stop()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_queue.clear();
+    m_fullLogged = false;
     if (m_current)
         m_current->slot_stop();
 }
@@ -89,5 +89,7 @@ void CivMorse::run()
         sender.slot_worker(t.text);
         lock.lock();
         m_current = nullptr;
+        if (m_queue.empty())
+            m_fullLogged = false;
     }
 }
