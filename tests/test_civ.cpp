@@ -1868,12 +1868,8 @@ private slots:
         QVERIFY(write(wired.master, req.constData(), size_t(req.size())) == req.size());
         QCOMPARE(readFrames(wired.master, 1, 3000), reply("03 00 40 07 14 00"));
 
-        // Stopping returns within a few tens of milliseconds and takes the
-        // network server's port away.
-        QElapsedTimer t;
-        t.start();
+        // Stopping ends the loop and takes the network server's port away.
         admin.reset();
-        QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
         QVERIFY(!QFileInfo(vlink).exists() && !QFileInfo(vlink).isSymLink());
         QVERIFY(logCount("thread exited") == 1);
         setRoot(m_root.path());
