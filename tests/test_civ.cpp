@@ -178,15 +178,21 @@ static bool settlePort(const QString &portPath)
 // machine a reply can come later than that, and hamlib then sends the
 // request again and takes the late answer to the first one as the reply to
 // its next request (a width read answered by a mode reply reads as the
-// mode's default width).
+// mode's default width). On the Bluetooth port it is 3 s: a request sent
+// while the port is closed for silence (a slow start of rigctl) is lost,
+// and hamlib has to send it again well within the 10 s of silence that end
+// a CI-V transmission.
 static QStringList rigctl(const QString &portPath, const QStringList &cmds)
 {
     if (!settlePort(portPath))
         qWarning().noquote() << "port not at rest before rigctl:" << portPath;
+    const bool bluetooth = portPath.contains(QLatin1String("rfcomm"));
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(hamlibTool("rigctl"), QStringList{ "-m", "3085", "-r", portPath, "-s", "19200", "-C",
-                                               "cache_timeout=0,timeout=10000" } + cmds);
+    p.start(hamlibTool("rigctl"),
+            QStringList{ "-m", "3085", "-r", portPath, "-s", "19200", "-C",
+                         bluetooth ? "cache_timeout=0,timeout=3000,retry=5" : "cache_timeout=0,timeout=10000" }
+                + cmds);
     QElapsedTimer t;
     t.start();
     while (p.state() != QProcess::NotRunning && t.elapsed() < 90000) {
