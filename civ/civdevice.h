@@ -3,11 +3,16 @@
 
 // CI-V CAT control: the radio answers as a CI-V transceiver at address A4h.
 //
-// CivDevice parses CI-V frames from the serial transports, reads and changes
-// the settings through the parameter store, answers every request on all
-// open ports and hands the requests the store cannot carry (transmit, tuner,
-// clock) to the main window as queued signals. It also streams the
-// panadapter trace as CI-V scope frames to the Bluetooth port.
+// The code is split by role:
+//   civconvert.*   the encodings (BCD, modes, bands, meters, levels);
+//   civcommands.*  the command table: what each request does and how it is
+//                  answered;
+//   civdevice.*    this object: the byte parser, the replies, the signals to
+//                  the main window and the panadapter scope stream (to
+//                  the Bluetooth port and the network server's);
+//   civtransport.cpp  the loop on the CI-V worker thread that waits on the
+//                  serial ports and runs the interpreter every 50 ms;
+//   civmorse.*     the CW keyer behind the send-Morse request.
 //
 // Threads: start() runs the transport loop on the CI-V worker thread (see
 // CivDeviceAdmin); the loop calls slot_rxPhase() every 50 ms. The store is
@@ -21,9 +26,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+class CivCommands;
 class ZParamAdmin;
 struct uart_t;
 
@@ -34,13 +41,16 @@ struct uart_t;
 #define CIV_NG 0xFA
 #define CIV_SCOPE_POINTS 475
 // A frame (the bytes between the preamble and FDh) longer than this is
-// noise: the longest request is 10 bytes, a scope frame heard back ~500.
+// noise: the longest request is 33 bytes (30 characters of Morse), a scope
+// frame heard back ~500.
 #define CIV_FRAME_MAX 1024
 // Pending input beyond this is discarded before parsing.
 #define CIV_RX_LIMIT 10240
 #define CIV_BT_BUFFER 256
 // Unsupported frames logged before the line has been quiet for 10 s.
 #define CIV_UNSUPPORTED_LOG_MAX 50
+// The interpreter's period in the transport loop.
+#define CIV_PERIOD_MS 50
 
 class CivDevice : public QObject
 {
@@ -63,39 +73,15 @@ public:
 
     // Ports as descriptors owned by the caller, for tests and tools that run
     // the interpreter without start(): replies go to every one >= 0, the
-    // scope stream to the Bluetooth one.
+    // scope stream to the Bluetooth and the network server's ones.
     void attachPorts(int serialFd, int bluetoothFd, int virtualFd = -1);
 
     // Appends the body of a streamed scope frame: 27 00 00 01 01 00, the
     // front frequency, 00 00 50 02 00 00 and the 475 trace bytes.
     void loadScopeData(QByteArray &out);
-    // The bytes as text, each as " %02X".
-    static QString packetDump(const QByteArray &bytes);
-
-    // ---- Number and mode conversions ----
-    static QByteArray freq2bcd(int freq);
-    static int bcd2freq(const QByteArray &bcd);
-    static QByteArray int2bcd_2bytes(int value);
-    static int bcd2int_2bytes(const QByteArray &bcd);
-    static int bcd2int(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
-    static uint8_t zrmode2civmode(int mode, uint8_t *data);
-    static int civmode2zrmode(uint8_t civ, uint8_t data);
-    static int civbs2zrbs(int code);
-    static int zrbs2civbs(int index);
-    // CI-V filter-width index 0..49 of a pass band of w Hz (Icom's table:
-    // 50 Hz steps up to 500 Hz, then 100 Hz steps; AM and FM in 200 Hz
-    // steps). Sent as two BCD digits.
-    static uint8_t filterWidthIndex(float w, bool amOrFm);
-    // Meter encodings of the live readings.
-    static int sMeterValue(float dbm);
-    static int swrMeterValue(float swr);
-    static int alcMeterValue(float alc);
-    static int vdMeterValue(float volts);
-    static int scopeByte(float dbm);
-
-    // Level scaling of a "wparam" item onto 0..255 and back.
-    int wparamToByte(const QString &key);
-    void byteToWParam(const QString &key, int byte);
+    // Appends the 475 trace bytes as they are now.
+    void copyScopeTrace(QByteArray &out);
+    void setScopeStreaming(bool on) { m_scopeStream = on; }
 
     // Read access for tests and the window.
     const QByteArray &lastReply() const { return m_reply; }
@@ -107,8 +93,11 @@ public:
     int idleCount() const { return m_idle; }
     int serialFd() const { return m_fd; }
     int bluetoothFd() const { return m_btFd; }
+    // Times the Bluetooth port was closed for silence since start().
+    int bluetoothSilentCloses() const { return m_btSilentCloses.load(); }
     int virtualFd() const { return m_vFd; }
     QString virtualPortLink() const { return m_vLink; }
+    CivCommands &commands() { return *m_commands; }
 
 signals:
     void sig_setTrxStatus(int32_t flag);
@@ -120,7 +109,7 @@ signals:
 public slots:
     // The transport loop; returns after stop().
     void start();
-    // Thread-safe: the loop ends within one pass (10 ms).
+    // Thread-safe: wakes the loop, which ends at once.
     void stop();
     // One panadapter trace in dBm per point (GUI thread, called directly).
     void slot_scopeDataReceiver(const QVector<float> &scopeData);
@@ -129,44 +118,18 @@ public slots:
     void slot_rxPhase();
 
 public:
+    // The mode tables of the 04 read and the 01/04/06 set, for the window's
+    // dialogs.
     Q_INVOKABLE int zrm2civm_ex(int workMode);
     Q_INVOKABLE int civm2zrm_ex(int civMode);
 
 private:
     void processFrame(const QByteArray &f);
-    bool dispatch(const QByteArray &f, QByteArray &body);
     void sendReply(uint8_t to, const QByteArray &body);
-    void writePorts(const QByteArray &bytes, bool bluetoothOnly);
+    // streamOnly: the ports that carry the scope stream (Bluetooth and the
+    // network server's), not the wired one.
+    void writePorts(const QByteArray &bytes, bool streamOnly);
     void idleDuties();
-
-    // Commands, each building the reply body; false when unsupported.
-    bool cmdSplit(const QByteArray &f, QByteArray &body);
-    bool cmdLevel(const QByteArray &f, QByteArray &body);
-    bool cmdMeter(const QByteArray &f, QByteArray &body);
-    bool cmdSwitch(const QByteArray &f, QByteArray &body);
-    bool cmd1A(const QByteArray &f, QByteArray &body);
-    bool cmdTone(const QByteArray &f, QByteArray &body);
-    bool cmdTx(const QByteArray &f, QByteArray &body);
-    bool cmdRit(const QByteArray &f, QByteArray &body);
-    bool cmdVfoFreq(const QByteArray &f, QByteArray &body);
-    bool cmdVfoMode(const QByteArray &f, QByteArray &body);
-    bool cmdScope(const QByteArray &f, QByteArray &body);
-    void bandStackRecord(const QByteArray &f, QByteArray &body);
-
-    // Store access.
-    int wparamInt(const QString &key);
-    int frontInt(const QString &key);
-    int groupNumber();
-    void setGroupFromWire(int f);
-    // Stores a value the controller sent when it lies in the item's range;
-    // false (nothing stored) otherwise.
-    bool setChecked(const QString &group, const QString &key, qint64 value);
-    // Stores a "wparam" value clamped to the item's range.
-    void setClamped(const QString &key, int value);
-    bool setFrontFreq(qint64 freq);
-    bool setVfoFreq(bool selected, qint64 freq);
-    bool setVfoMode(bool selected, int mode);
-    QString selectedVfo(bool selected);
 
     // Transport (civtransport.cpp).
     void openBluetooth();
@@ -174,10 +137,13 @@ private:
     void openVirtualPort();
     void closeVirtualPort();
     int readPort(int fd, uint8_t *buf, int size);
+    // Reads what a port holds into the receive buffer; the read's result.
+    int pullPort(int fd, uint8_t *buf, int size);
 
     ZParamAdmin *m_admin = nullptr;
     QString m_device;
     uart_t *m_uart = nullptr;
+    std::unique_ptr<CivCommands> m_commands;
 
     QByteArray m_rx;   // receive buffer
     QByteArray m_frame;
@@ -195,15 +161,18 @@ private:
 
     int m_fd = -1;     // wired port
     int m_btFd = -1;   // Bluetooth port
+    // Closed for silence and not heard from since: while no client talks,
+    // the port is opened and closed again every few seconds, and that
+    // cycle is logged once, not every time.
+    bool m_btQuiet = false;
+    std::atomic<int> m_btSilentCloses{ 0 };
     int m_vFd = -1;    // our end of the network server's port
     bool m_vPeer = false; // the server has its end open
     QString m_vLink;
     bool m_ownPorts = false; // the loop opened the descriptors (and closes them)
     std::vector<uint8_t> m_wiredBuf;
     uint8_t m_btBuf[CIV_BT_BUFFER] = {};
-    int m_btEmpty = 0;
-    int m_btRetry = 0;
-    int m_pollDivider = 0;
+    int m_wakeFd = -1; // eventfd: stop() wakes the loop's poll
     std::atomic<bool> m_stop{ false };
 };
 

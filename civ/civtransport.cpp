@@ -1,8 +1,11 @@
 // The CI-V transports: the wired port "/dev/ttyS2", the Bluetooth serial
 // port "/dev/rfcomm0" and the pseudo-terminal "/dev/ttyVirtual0" through
-// which the external network server reaches the radio. One polling loop on
-// the CI-V worker thread reads them all and runs the interpreter.
+// which the external network server reaches the radio. One loop on the
+// CI-V worker thread waits on them all (poll) and runs the interpreter every
+// 50 ms; at rest it wakes only for that.
 #include "civ/civdevice.h"
+
+#include "civ/civcommands.h"
 
 #include "radio/uart.h"
 #include "app/zlog.h"
@@ -17,8 +20,8 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -26,10 +29,13 @@ namespace {
 const char *const kBluetoothPort = "/dev/rfcomm0";
 const char *const kVirtualPort = "/dev/ttyVirtual0";
 const int kPortBaud = 19200;
-// Passes of 10 ms.
-const int kBtSilentPasses = 500; // 5 s of silence closes the Bluetooth port
-const int kBtRetryPasses = 100;  // a closed Bluetooth port is tried once a second
-const int kRxPhaseDivider = 5;   // the interpreter runs every 50 ms
+using Clock = std::chrono::steady_clock;
+const auto kPeriod = std::chrono::milliseconds(CIV_PERIOD_MS); // the interpreter's period
+// Counted in interpreter runs rather than by the clock: a loop held up for
+// seconds (a loaded machine) has not heard silence, its client's bytes are
+// waiting to be read.
+const int kBtSilentRuns = 5000 / CIV_PERIOD_MS; // 5 s of silence close the Bluetooth port
+const auto kBtRetry = std::chrono::seconds(1);  // a closed Bluetooth port is tried once a second
 // A port that takes no more bytes for this long loses the rest of a reply
 // rather than stalling the loop (and the stop request) behind it.
 const int kWriteBudgetMs = 100;
@@ -88,11 +94,14 @@ CivDevice::~CivDevice()
     closeVirtualPort();
     uart_destroy(m_uart);
     m_uart = nullptr;
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
 void CivDevice::setParams(ZParamAdmin *admin, const QString &device, int32_t speed)
 {
     m_admin = admin;
+    m_commands->setStore(admin);
     m_device = device;
     uart_destroy(m_uart);
     const std::string path = zsys::path(device.toLocal8Bit().constData());
@@ -113,17 +122,24 @@ void CivDevice::attachPorts(int serialFd, int bluetoothFd, int virtualFd)
 void CivDevice::stop()
 {
     m_stop.store(true);
+    if (m_wakeFd >= 0) {
+        const uint64_t one = 1;
+        ssize_t w;
+        do {
+            w = ::write(m_wakeFd, &one, sizeof(one));
+        } while (w < 0 && errno == EINTR);
+    }
 }
 
-void CivDevice::writePorts(const QByteArray &bytes, bool bluetoothOnly)
+void CivDevice::writePorts(const QByteArray &bytes, bool streamOnly)
 {
-    if (!bluetoothOnly) {
-        if (m_fd >= 0)
-            writeAll(m_fd, bytes);
-        // Without the server on its end, replies would pile up for it.
-        if (m_vFd >= 0 && m_vPeer)
-            writeAll(m_vFd, bytes);
-    }
+    // The scope stream skips the wired port: at 19200 baud it could not
+    // carry a 500-byte frame every 100 ms.
+    if (!streamOnly && m_fd >= 0)
+        writeAll(m_fd, bytes);
+    // Without the server on its end, bytes would pile up for it.
+    if (m_vFd >= 0 && m_vPeer)
+        writeAll(m_vFd, bytes);
     if (m_btFd >= 0)
         writeAll(m_btFd, bytes);
 }
@@ -134,7 +150,15 @@ int CivDevice::readPort(int fd, uint8_t *buf, int size)
     do {
         r = ::read(fd, buf, size_t(size));
     } while (r < 0 && errno == EINTR);
-    return int(r);
+    return r < 0 ? -errno : int(r);
+}
+
+int CivDevice::pullPort(int fd, uint8_t *buf, int size)
+{
+    const int r = readPort(fd, buf, size);
+    if (r > 0)
+        receive(buf, r);
+    return r;
 }
 
 void CivDevice::openBluetooth()
@@ -149,8 +173,8 @@ void CivDevice::openBluetooth()
         return;
     }
     m_btFd = fd;
-    m_btEmpty = 0;
-    qCDebug(logCivDevice) << "rfcomm opened, fd =" << fd;
+    if (!m_btQuiet)
+        qCDebug(logCivDevice) << "rfcomm opened, fd =" << fd;
 }
 
 void CivDevice::closeBluetooth()
@@ -159,7 +183,6 @@ void CivDevice::closeBluetooth()
         return;
     ::close(m_btFd);
     m_btFd = -1;
-    m_btEmpty = 0;
 }
 
 // The network server's port: a pseudo-terminal whose other end is published
@@ -235,42 +258,115 @@ void CivDevice::start()
 
     uint8_t *wired = m_uart && m_uart->rxBuffer ? m_uart->rxBuffer : m_wiredBuf.data();
     const int wiredSize = m_uart && m_uart->rxBuffer ? int(m_uart->bufferSize) : int(m_wiredBuf.size());
-    m_btRetry = 0;
+
+    Clock::time_point now = Clock::now();
+    Clock::time_point nextRun = now + kPeriod;
+    int btSilentRuns = 0;
+    Clock::time_point btNextTry = now; // the first try at once
+    // A port that reports a hang-up (nobody on its far end) would end every
+    // wait at once: it is left out of the wait until the next interpreter
+    // run, which reads it once.
+    bool wiredHup = false;
+    bool btHup = false;
+    m_btQuiet = false;
+    m_btSilentCloses = 0;
+    auto btHeard = [&] {
+        btSilentRuns = 0;
+        if (m_btQuiet)
+            qCDebug(logCivDevice) << "rfcomm heard, fd =" << m_btFd;
+        m_btQuiet = false;
+    };
     while (!m_stop.load()) {
-        if (m_fd >= 0) {
-            const int r = readPort(m_fd, wired, wiredSize);
-            if (r > 0)
-                receive(wired, r);
+        pollfd fds[4];
+        int count = 0;
+        int iWake = -1, iWired = -1, iBt = -1, iVirtual = -1;
+        if (m_wakeFd >= 0) {
+            iWake = count;
+            fds[count++] = { m_wakeFd, POLLIN, 0 };
         }
-        if (m_btFd >= 0) {
-            const int r = readPort(m_btFd, m_btBuf, CIV_BT_BUFFER);
-            if (r > 0) {
-                receive(m_btBuf, r);
-                m_btEmpty = 0;
-            } else if (++m_btEmpty >= kBtSilentPasses) {
+        if (m_fd >= 0 && !wiredHup) {
+            iWired = count;
+            fds[count++] = { m_fd, POLLIN, 0 };
+        }
+        if (m_btFd >= 0 && !btHup) {
+            iBt = count;
+            fds[count++] = { m_btFd, POLLIN, 0 };
+        }
+        // The server's port is a master, which hangs up while the server
+        // does not hold its end: waited on only while the server is there.
+        if (m_vFd >= 0 && m_vPeer) {
+            iVirtual = count;
+            fds[count++] = { m_vFd, POLLIN, 0 };
+        }
+        // Rounded up: a wait cut to 0 ms would spin through the last
+        // fraction of a millisecond.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextRun - now).count();
+        int wait = int(qBound<qint64>(0, left, CIV_PERIOD_MS));
+        if (m_wakeFd < 0)
+            wait = qMin(wait, 10); // without the wake-up, stop() is seen by polling
+        if (::poll(fds, nfds_t(count), wait) > 0) {
+            const short gone = POLLHUP | POLLERR | POLLNVAL;
+            if (iWake >= 0 && (fds[iWake].revents & POLLIN)) {
+                uint64_t v;
+                (void)!::read(m_wakeFd, &v, sizeof(v));
+            }
+            if (iWired >= 0 && fds[iWired].revents) {
+                const int r = (fds[iWired].revents & POLLIN) ? pullPort(m_fd, wired, wiredSize) : 0;
+                if (r <= 0 && (fds[iWired].revents & gone))
+                    wiredHup = true;
+            }
+            if (iBt >= 0 && fds[iBt].revents) {
+                const int r = (fds[iBt].revents & POLLIN) ? pullPort(m_btFd, m_btBuf, CIV_BT_BUFFER) : 0;
+                if (r > 0)
+                    btHeard();
+                else if (fds[iBt].revents & gone)
+                    btHup = true;
+            }
+            if (iVirtual >= 0 && fds[iVirtual].revents) {
+                const int r = (fds[iVirtual].revents & POLLIN) ? pullPort(m_vFd, m_btBuf, CIV_BT_BUFFER) : 0;
+                if (r <= 0 && (r == -EIO || (fds[iVirtual].revents & gone)))
+                    m_vPeer = false;
+            }
+        }
+        now = Clock::now();
+        if (now < nextRun)
+            continue;
+
+        // The interpreter's run, every 50 ms. Before it, the ports left out
+        // of the wait are read once, and the Bluetooth port is closed after
+        // 5 s (100 runs) of silence or tried again once a second while
+        // closed.
+        if (m_fd >= 0 && wiredHup) {
+            pullPort(m_fd, wired, wiredSize);
+            wiredHup = false;
+        }
+        if (m_btFd >= 0 && btHup) {
+            if (pullPort(m_btFd, m_btBuf, CIV_BT_BUFFER) > 0)
+                btHeard();
+            btHup = false;
+        }
+        if (m_vFd >= 0 && !m_vPeer) {
+            // Reads EIO while nobody holds the other end.
+            const int r = pullPort(m_vFd, m_btBuf, CIV_BT_BUFFER);
+            m_vPeer = r != -EIO;
+        }
+        if (m_btFd >= 0 && ++btSilentRuns >= kBtSilentRuns) {
+            if (!m_btQuiet)
                 qCDebug(logCivDevice) << "rfcomm silent, closed";
-                closeBluetooth();
-                m_btRetry = 1; // the next try in about a second
-            }
-        } else {
-            if (m_btRetry == 0)
-                openBluetooth();
-            m_btRetry = (m_btRetry + 1) % kBtRetryPasses;
+            m_btQuiet = true;
+            ++m_btSilentCloses;
+            closeBluetooth();
+            btNextTry = now + kBtRetry;
+        } else if (m_btFd < 0 && now >= btNextTry) {
+            openBluetooth();
+            btNextTry = now + kBtRetry;
+            btSilentRuns = 0;
+            btHup = false;
         }
-        if (m_vFd >= 0) {
-            const int r = readPort(m_vFd, m_btBuf, CIV_BT_BUFFER);
-            if (r > 0) {
-                m_vPeer = true;
-                receive(m_btBuf, r);
-            } else {
-                m_vPeer = !(r < 0 && errno == EIO);
-            }
-        }
-        if (++m_pollDivider >= kRxPhaseDivider) {
-            m_pollDivider = 0;
-            slot_rxPhase();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        slot_rxPhase();
+        nextRun += kPeriod;
+        if (nextRun <= now)
+            nextRun = now + kPeriod; // held up: no burst of runs to catch up
     }
 
     if (m_fd >= 0)

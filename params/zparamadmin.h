@@ -90,6 +90,13 @@ public:
     void syncDatabase();
 
     // ---- VFOs and local oscillators ----
+    // The range the radio tunes (the "freq" item's own range reaches lower).
+    // The front VFO is held inside it; a channel or band-stack frequency
+    // outside it is not loaded (the VFO keeps its own), and CAT requests
+    // outside it are refused.
+    static constexpr int kMinTuneFreq = 500000;
+    static constexpr int kMaxTuneFreq = 55000000;
+    static bool isTunableFrequency(qint64 freq) { return freq >= kMinTuneFreq && freq <= kMaxTuneFreq; }
     zparam_item_t vfoFront(const QString &key);
     zparam_item_t vfoBack(const QString &key);
     void setVfoFront(const QString &key, const QVariant &value);

@@ -16,8 +16,8 @@ namespace {
 
 const char *const kVfoKeys[] = { "freq", "mode", "agc", "att", "pre" };
 
-const int kMinTuneFreq = 500000;
-const int kMaxTuneFreq = 55000000;
+const int kMinTuneFreq = ZParamAdmin::kMinTuneFreq;
+const int kMaxTuneFreq = ZParamAdmin::kMaxTuneFreq;
 
 // Checks a snapshot value against the item it is copied into: the number
 // type of the item and its range. Text and untyped items take the value as
@@ -310,7 +310,10 @@ void ZParamAdmin::applyMemoValues(const QMap<QString, zparam_item_t> &src, QMap<
         }
         zparam_item_t &target = dst[key];
         QVariant converted;
-        if (!convertForItem(target, v, &converted)) {
+        // A frequency also has to lie in the range the radio tunes (the
+        // item's own range reaches below it).
+        if (!convertForItem(target, v, &converted)
+            || (key == QLatin1String("freq") && !isTunableFrequency(converted.toLongLong()))) {
             qCWarning(logParam) << "[WRN] Snapshot" << what << key << "value rejected:" << v.toString() << ", kept";
             continue;
         }

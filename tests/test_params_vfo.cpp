@@ -480,6 +480,45 @@ private slots:
         QCOMPARE(s.chList().size(), 4);
     }
 
+    // A channel or band-stack entry below the range the radio tunes (the
+    // item's own range reaches to 50 kHz) is not loaded: the VFO keeps its
+    // frequency, the LO pair still adds up, and the rest of the entry is
+    // taken. The lowest frequency tuned loads.
+    void untunableStoredFrequencies()
+    {
+        Sysroot root;
+        ZParamAdmin s;
+        s.setVfoFront("freq", 7100000);
+        s.setMode(0);
+        zparam_memo_t low = s.logicVfoMemo();
+        low.vfoa["freq"].value = 100000;
+        low.vfoa["mode"].value = 6;
+        low.vfob = low.vfoa;
+        s.saveChItem(1, low);
+        zparam_memo_t edge = low;
+        edge.vfoa["freq"].value = 500000;
+        edge.vfob = edge.vfoa;
+        s.saveChItem(2, edge);
+        s.saveBandstackItem(11, low);
+
+        QVERIFY(s.setVfoMemoMode(1)); // channel 1
+        QCOMPARE(freqOf(s), 7100000);
+        QCOMPARE(s.mode(), 6);
+        checkLo(s);
+        QVERIFY(logContains("value rejected: \"100000\""));
+        QCOMPARE(s.seekCh(1), 1); // channel 2
+        QCOMPARE(freqOf(s), 500000);
+        checkLo(s);
+        QVERIFY(s.setVfoMemoMode(0));
+
+        clearLog();
+        s.setVfoFront("freq", 7100000);
+        s.setBandstackIndex(11);
+        QCOMPARE(freqOf(s), 7100000);
+        checkLo(s);
+        QVERIFY(logContains("value rejected: \"100000\""));
+    }
+
     // Randomised stored rows: parameter values, channel texts, pass bands
     // and tuner networks of any shape load without a crash, and whatever
     // reaches the caches is in range.
