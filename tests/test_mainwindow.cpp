@@ -8,6 +8,7 @@
 
 #include "app/zqrc.h"
 #include "app/zsystem.h"
+#include "civ/civconvert.h"
 #include "civ/civdevice.h"
 #include "civ/civdeviceadmin.h"
 #include "params/zparamadmin.h"
@@ -1053,7 +1054,7 @@ private slots:
         sc.w->civAdmin()->device()->loadScopeData(frame);
         const QByteArray bytes = frame.right(475);
         for (int i : {0, 100, 474})
-            QCOMPARE(int(uint8_t(bytes[i])), CivDevice::scopeByte(t.at(i)));
+            QCOMPARE(int(uint8_t(bytes[i])), civconv::scopeByte(t.at(i)));
     }
 
     // The filter view, the front line, the panadapter's pass band and the
