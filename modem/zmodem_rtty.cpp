@@ -455,6 +455,18 @@ rtty_mod_t *rtty_mod_create(float fs, float fc, uint32_t n)
     return q;
 }
 
+// Between transmissions: the tone at rest, the next one starting with its
+// preamble.
+static void rtty_mod_idle(rtty_mod_t *q)
+{
+    q->smoothed = 0;
+    q->osc_phase = 0;
+    q->shift_state = 0;
+    q->preamble = 32;
+    q->phase = 0;
+    q->samples_left = 0;
+}
+
 void rtty_mod_reset(rtty_mod_t *q)
 {
     {
@@ -467,12 +479,7 @@ void rtty_mod_reset(rtty_mod_t *q)
     q->finished = 1;
     q->sent = 0;
     q->counted = 0;
-    q->smoothed = 0;
-    q->osc_phase = 0;
-    q->shift_state = 0;
-    q->preamble = 32;
-    q->phase = 0;
-    q->samples_left = 0;
+    rtty_mod_idle(q);
 }
 
 void rtty_mod_destroy(rtty_mod_t *q)
@@ -609,12 +616,7 @@ void rtty_mod_process(rtty_mod_t *q, float *out, unsigned n)
     if (!q->active) {
         for (unsigned i = 0; i < n; i++)
             out[i] = 0;
-        q->smoothed = 0;
-        q->osc_phase = 0;
-        q->shift_state = 0;
-        q->preamble = 32;
-        q->phase = 0;
-        q->samples_left = 0;
+        rtty_mod_idle(q);
         return;
     }
     rtty_mod_apply(q);
