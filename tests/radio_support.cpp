@@ -188,14 +188,18 @@ bool InputDevices::create(const QString &root)
 
 bool InputDevices::open()
 {
-    close();
+    // Ends already open stay open: closing them again would hang up the
+    // reader's side once more, which then waits before it opens anew, so a
+    // retry would keep undoing the devices the reader had already opened.
+    bool all = true;
     for (int i = 0; i < 5; ++i) {
+        if (m_fd[i] >= 0)
+            continue;
         const QByteArray p = (m_root + QStringLiteral("/dev/input/event%1").arg(i)).toLocal8Bit();
         m_fd[i] = ::open(p.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (m_fd[i] < 0)
-            return false;
+        all = all && m_fd[i] >= 0;
     }
-    return true;
+    return all;
 }
 
 void InputDevices::close()

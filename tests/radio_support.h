@@ -98,7 +98,8 @@ class InputDevices
 public:
     // Creates the FIFOs (before the radio link opens them).
     bool create(const QString &root);
-    // Opens the writing ends (after the radio link opened the reading ends).
+    // Opens the writing ends not yet open (after the radio link opened the
+    // reading ends); true once all five are open.
     bool open();
     // Closes the writing ends (the reading ends then see a hang-up).
     void close();
