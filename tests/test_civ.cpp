@@ -448,10 +448,10 @@ private:
     // "wparam". Checks only: modified (the changed-from-outside flag, read
     // and cleared), lo (physical LO + digital offset), ctrl (the controller
     // address).
-    static QList<QPair<QString, QString>> parseState(const QString &spec)
+    static QList<QPair<QString, QString>> parseState(const QString &state)
     {
         QList<QPair<QString, QString>> out;
-        for (const QString &part : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        for (const QString &part : state.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             const int eq = part.indexOf(QLatin1Char('='));
             if (eq > 0)
                 out << qMakePair(part.left(eq).trimmed(), part.mid(eq + 1).trimmed());
@@ -483,9 +483,9 @@ private:
         return true;
     }
 
-    void applyState(const QString &spec)
+    void applyState(const QString &state)
     {
-        for (const auto &kv : parseState(spec)) {
+        for (const auto &kv : parseState(state)) {
             const QString &k = kv.first;
             const double v = number(kv.second);
             QString group, key;
@@ -526,9 +526,9 @@ private:
         }
     }
 
-    void verifyState(const QString &spec)
+    void verifyState(const QString &state)
     {
-        for (const auto &kv : parseState(spec)) {
+        for (const auto &kv : parseState(state)) {
             const QString &k = kv.first;
             const double want = number(kv.second);
             double got;

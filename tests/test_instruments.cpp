@@ -253,9 +253,9 @@ private slots:
         s.setFrequencySpan(16000.0f);
         // A tone at 1000 Hz (bin 64 of 512) at 0 dB over a floor below the
         // scale.
-        QVector<float> spec(512, -60.0f);
-        spec[64] = 0.0f;
-        s.setSamples(spec);
+        QVector<float> spectrum(512, -60.0f);
+        spectrum[64] = 0.0f;
+        s.setSamples(spectrum);
         auto topOfTrace = [&s]() {
             const QImage img = s.grab().toImage();
             const int x = int(s.xOf(1000.0f));

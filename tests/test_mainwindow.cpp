@@ -1127,8 +1127,8 @@ private slots:
         QCOMPARE(sc.w->audioScope()->floorDb(), -20.0f);
         QCOMPARE(sc.w->audioScope()->frequencySpan(), 16000.0f);
         // The audio capture's products reach both plots.
-        std::vector<float> spec(512, -30.0f), sam(800, 0.1f);
-        sc.w->slot_audioFFTReady(spec.data(), 512);
+        std::vector<float> spectrum(512, -30.0f), sam(800, 0.1f);
+        sc.w->slot_audioFFTReady(spectrum.data(), 512);
         sc.w->slot_audioSamReady(sam.data(), 800);
         QCOMPARE(sc.w->audioScope()->trace().size(), 512);
         QCOMPARE(sc.w->xyPlot()->samples().size(), 800);
