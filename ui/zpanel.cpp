@@ -236,6 +236,28 @@ void ZPanel::keyReleaseEvent(QKeyEvent *event)
     forwardToParent(event);
 }
 
+bool ZPanel::takeEnterPress(QKeyEvent *event)
+{
+    const int key = event->key();
+    if ((key != Qt::Key_Enter && key != Qt::Key_Return) || event->modifiers() != Qt::NoModifier)
+        return false;
+    if (!event->isAutoRepeat())
+        m_enterPressed.insert(key);
+    event->accept();
+    return true;
+}
+
+bool ZPanel::takeEnterRelease(QKeyEvent *event, bool *act)
+{
+    const int key = event->key();
+    *act = false;
+    if (key != Qt::Key_Enter && key != Qt::Key_Return)
+        return false;
+    *act = !event->isAutoRepeat() && m_enterPressed.remove(key);
+    event->accept();
+    return true;
+}
+
 void ZPanel::customEvent(QEvent *)
 {
 }

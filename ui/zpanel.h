@@ -3,6 +3,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QSet>
 #include <QPalette>
 #include <QRect>
 #include <QStringList>
@@ -58,6 +59,12 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
     void customEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // Enter (or Return) that acts on its release, and only when it was also
+    // pressed on this panel: the release of the key that opened the panel
+    // does nothing. Each returns true when it took the event; a release
+    // sets *act when it completes a press made here.
+    bool takeEnterPress(QKeyEvent *event);
+    bool takeEnterRelease(QKeyEvent *event, bool *act);
 
     int m_margin = 4;
     int m_buttonHeight = 49;
@@ -76,6 +83,8 @@ private:
     void placeButtonFrame();
     bool handleButtonKey(QKeyEvent *event);
     void forwardToParent(QKeyEvent *event);
+
+    QSet<int> m_enterPressed;
 };
 
 // Re-posts a key event to `target` as a new event of the same type, key,

@@ -543,26 +543,17 @@ int ZRadioChSetting::askText(const QString &initial, int type, QValidator *valid
 
 void ZRadioChSetting::keyPressEvent(QKeyEvent *event)
 {
-    const int key = event->key();
-    if ((key == Qt::Key_Enter || key == Qt::Key_Return) && event->modifiers() == Qt::NoModifier) {
-        if (!event->isAutoRepeat())
-            m_pressed.insert(key);
-        event->accept();
-        return;
-    }
-    ZPanel::keyPressEvent(event);
+    if (!takeEnterPress(event))
+        ZPanel::keyPressEvent(event);
 }
 
 void ZRadioChSetting::keyReleaseEvent(QKeyEvent *event)
 {
-    const int key = event->key();
-    if (key == Qt::Key_Enter || key == Qt::Key_Return) {
-        if (!event->isAutoRepeat() && m_pressed.remove(key))
-            QTimer::singleShot(0, this, &ZRadioChSetting::goToChannel);
-        event->accept();
-        return;
-    }
-    ZPanel::keyReleaseEvent(event);
+    bool act = false;
+    if (!takeEnterRelease(event, &act))
+        ZPanel::keyReleaseEvent(event);
+    else if (act)
+        QTimer::singleShot(0, this, &ZRadioChSetting::goToChannel);
 }
 
 void ZRadioChSetting::wheelEvent(QWheelEvent *event)

@@ -138,7 +138,6 @@ private:
     Pending m_pending = NoPending;
     int m_pendingChannel = -1;
     bool m_busy = false;
-    QSet<int> m_pressed;
     static int s_instances;
 };
 

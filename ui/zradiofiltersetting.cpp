@@ -396,26 +396,17 @@ void ZRadioFilterSetting::resetCentres()
 
 void ZRadioFilterSetting::keyPressEvent(QKeyEvent *event)
 {
-    const int key = event->key();
-    if ((key == Qt::Key_Enter || key == Qt::Key_Return) && event->modifiers() == Qt::NoModifier) {
-        if (!event->isAutoRepeat())
-            m_pressed.insert(key);
-        event->accept();
-        return;
-    }
-    ZPanel::keyPressEvent(event);
+    if (!takeEnterPress(event))
+        ZPanel::keyPressEvent(event);
 }
 
 void ZRadioFilterSetting::keyReleaseEvent(QKeyEvent *event)
 {
-    const int key = event->key();
-    if (key == Qt::Key_Enter || key == Qt::Key_Return) {
-        if (!event->isAutoRepeat() && m_pressed.remove(key))
-            toggleEdited();
-        event->accept();
-        return;
-    }
-    ZPanel::keyReleaseEvent(event);
+    bool act = false;
+    if (!takeEnterRelease(event, &act))
+        ZPanel::keyReleaseEvent(event);
+    else if (act)
+        toggleEdited();
 }
 
 void ZRadioFilterSetting::wheelEvent(QWheelEvent *event)

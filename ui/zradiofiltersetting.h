@@ -5,7 +5,6 @@
 #include "params/zparamtypes.h"
 
 #include <QList>
-#include <QSet>
 #include <QStringList>
 
 class QPushButton;
@@ -86,7 +85,6 @@ private:
     int m_group = 0;
     int m_edited = 0;
     int m_pitchShift = 0;
-    QSet<int> m_pressed;
 };
 
 // The picture of one twin filter: both pass bands as bars over the range

@@ -148,28 +148,19 @@ void ZTextEditor::accept()
 
 void ZTextEditor::keyPressEvent(QKeyEvent *event)
 {
-    const int key = event->key();
-    if ((key == Qt::Key_Enter || key == Qt::Key_Return) && event->modifiers() == Qt::NoModifier) {
-        if (!event->isAutoRepeat())
-            m_pressed.insert(key);
-        event->accept();
-        return;
-    }
-    ZPanel::keyPressEvent(event);
+    if (!takeEnterPress(event))
+        ZPanel::keyPressEvent(event);
 }
 
 void ZTextEditor::keyReleaseEvent(QKeyEvent *event)
 {
-    const int key = event->key();
-    if (key == Qt::Key_Enter || key == Qt::Key_Return) {
-        // Only an Enter pressed here opens the keyboard: the release of the
-        // key that opened the editor does not.
-        if (!event->isAutoRepeat() && m_pressed.remove(key))
-            QTimer::singleShot(0, this, &ZTextEditor::openKeyboard);
-        event->accept();
-        return;
-    }
-    ZPanel::keyReleaseEvent(event);
+    // Only an Enter pressed here opens the keyboard: the release of the key
+    // that opened the editor does not.
+    bool act = false;
+    if (!takeEnterRelease(event, &act))
+        ZPanel::keyReleaseEvent(event);
+    else if (act)
+        QTimer::singleShot(0, this, &ZTextEditor::openKeyboard);
 }
 
 void ZTextEditor::wheelEvent(QWheelEvent *event)

@@ -3,7 +3,6 @@
 
 #include "ui/zpanel.h"
 
-#include <QSet>
 
 class QLabel;
 class QPlainTextEdit;
@@ -55,7 +54,6 @@ private:
     QLabel *m_status = nullptr;
     QRect m_editRect;
     bool m_keyboardOpen = false;
-    QSet<int> m_pressed;
 };
 
 #endif
