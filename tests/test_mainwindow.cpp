@@ -3,6 +3,7 @@
 // by what the operator sees (readouts, labels, meters, key faces, panels)
 // and by what reaches the store and the register block. The last cases run
 // the window, and the real application, against the real simulator.
+#include "tests/widget_support.h"
 #include "tests/params_support.h"
 #include "tests/radio_support.h"
 
@@ -102,18 +103,10 @@ protected:
     }
 };
 
-void sendKey(QWidget *w, QEvent::Type type, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
-             const QString &text = QString())
-{
-    QKeyEvent e(type, key, mods, text);
-    QCoreApplication::sendEvent(w, &e);
-}
-
-void tapKey(QWidget *w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString &text = QString())
-{
-    sendKey(w, QEvent::KeyPress, key, mods, text);
-    sendKey(w, QEvent::KeyRelease, key, mods, text);
-}
+using ztest::sendKey;
+using ztest::tapKey;
+using ztest::turnKnob;
+using ztest::flushDeletes;
 
 // A group key as the input thread reports it: Ctrl+digit, press only.
 void groupKey(QWidget *w, int digit)
@@ -121,23 +114,10 @@ void groupKey(QWidget *w, int digit)
     sendKey(w, QEvent::KeyPress, Qt::Key_0 + digit, Qt::ControlModifier, QStringLiteral("^%1").arg(digit));
 }
 
-void turn(QWidget *w, int delta, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
-    QWheelEvent e(QPointF(0, 0), QPointF(0, 0), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
-                  Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(w, &e);
-}
-
 void radioEvent(QWidget *w, QEvent::Type type, uint32_t code)
 {
     ZRadioEvent e(type, code);
     QCoreApplication::sendEvent(w, &e);
-}
-
-void flushDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
 }
 
 QString digits(const ZVFOFrequencyWidget *v)
@@ -615,18 +595,18 @@ private slots:
         sc.set("ts", 2);
         sc.set("lock", 0);
         const int f0 = sc.s->vfoFront("freq").value.toInt();
-        turn(sc.w.get(), -3, Qt::AltModifier); // the dial posts minus its count
+        turnKnob(sc.w.get(), -3, Qt::AltModifier); // the dial posts minus its count
         const int f1 = sc.s->vfoFront("freq").value.toInt();
         QVERIFY(f1 > f0);
         sc.set("lock", 1);
-        turn(sc.w.get(), -3, Qt::AltModifier);
+        turnKnob(sc.w.get(), -3, Qt::AltModifier);
         QCOMPARE(sc.s->vfoFront("freq").value.toInt(), f1);
         // The knob works the assigned item while no key has a target.
         sc.s->mfkKey = QStringLiteral("rxvol");
         sc.set("rxvol", 20);
-        turn(sc.w.get(), -1);
+        turnKnob(sc.w.get(), -1);
         QCOMPARE(sc.item("rxvol"), 21);
-        turn(sc.w.get(), 0);
+        turnKnob(sc.w.get(), 0);
         QCOMPARE(sc.item("rxvol"), 21);
         sc.tick();
         QVERIFY(sc.label("labelMFK")->text().contains(QLatin1String(">21")));
@@ -1236,7 +1216,7 @@ private slots:
         // The knob steps the target and the face follows.
         groupKey(sc.w.get(), 3);
         sc.w->getFunctionKey(1)->click();
-        turn(sc.w.get(), -1);
+        turnKnob(sc.w.get(), -1);
         QCOMPARE(sc.item("ks"), ks + 1);
         QCOMPARE(sc.w->functionKeyValue(1), sc.s->paramItem(W, "ks").valueForDisp());
         // A key without an item (a launcher) takes the target away.
@@ -1290,7 +1270,7 @@ private slots:
         QVERIFY(ztest::logContains("text saved."));
         // A click of a message key never steps its text.
         QCOMPARE(sc.w->knobKey(), QStringLiteral("msg02"));
-        turn(sc.w.get(), 1);
+        turnKnob(sc.w.get(), 1);
         QCOMPARE(sc.s->paramItem(W, "msg02").value.toString(), QStringLiteral("CQ CQ DE ZR450 K"));
         // The voice page records message 1: the recording source is on
         // while the recorder is open, and off once it is closed.

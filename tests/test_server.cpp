@@ -5,6 +5,7 @@
 #include "civ/civdevice.h"
 #include "civ/civdeviceadmin.h"
 #include "server/dialogwfserversetting.h"
+#include "tests/widget_support.h"
 #include "tests/test_support.h"
 #include "app/zsystem.h"
 #include "params/zparamadmin.h"
@@ -50,24 +51,9 @@ const QList<QPair<QString, QString>> kDefaults = {
     { "Server/Users/1/UserType", "0" }, { "Server/Users/1/Username", "user" }, { "Server/Users/size", "1" },
 };
 
-void sendKey(QWidget *w, QEvent::Type type, int key)
-{
-    QKeyEvent e(type, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &e);
-}
-
-void tapKey(QWidget *w, int key)
-{
-    sendKey(w, QEvent::KeyPress, key);
-    sendKey(w, QEvent::KeyRelease, key);
-}
-
-void turnKnob(QWidget *w, int delta)
-{
-    QWheelEvent e(QPointF(0, 0), QPointF(0, 0), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                  Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(w, &e);
-}
+using ztest::sendKey;
+using ztest::tapKey;
+using ztest::turnKnob;
 
 QStringList commandLog(const QString &root)
 {

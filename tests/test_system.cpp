@@ -3,6 +3,7 @@
 // zone commands it leaves, the factory reset's arming and its run against
 // the real simulator, the system information text and the "Please Wait"
 // command dialog; every screen laid out within 800 x 480.
+#include "tests/widget_support.h"
 #include "tests/test_support.h"
 #include "app/zqrc.h"
 #include "app/zsystem.h"
@@ -33,24 +34,9 @@
 
 namespace {
 
-void sendKey(QWidget *w, QEvent::Type type, int key, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
-    QKeyEvent e(type, key, mods);
-    QCoreApplication::sendEvent(w, &e);
-}
-
-void tapKey(QWidget *w, int key)
-{
-    sendKey(w, QEvent::KeyPress, key);
-    sendKey(w, QEvent::KeyRelease, key);
-}
-
-void turnKnob(QWidget *w, int delta)
-{
-    QWheelEvent e(QPointF(0, 0), QPointF(0, 0), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                  Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(w, &e);
-}
+using ztest::sendKey;
+using ztest::tapKey;
+using ztest::turnKnob;
 
 QStringList commandLog(const QString &root)
 {

@@ -1,6 +1,7 @@
 // Panels, parameter frames and the VFO readout, driven the way the front
 // panel drives them (key and wheel events) and checked by what the
 // operator sees: digits, highlighted cells, values, closed panels.
+#include "tests/widget_support.h"
 #include "tests/test_support.h"
 #include "ui/zfonts.h"
 #include "ui/zframe.h"
@@ -42,19 +43,9 @@ protected:
     }
 };
 
-void sendKey(QWidget *w, QEvent::Type type, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
-             const QString &text = QString())
-{
-    QKeyEvent e(type, key, mods, text);
-    QCoreApplication::sendEvent(w, &e);
-}
-
-void tapKey(QWidget *w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
-            const QString &text = QString())
-{
-    sendKey(w, QEvent::KeyPress, key, mods, text);
-    sendKey(w, QEvent::KeyRelease, key, mods, text);
-}
+using ztest::sendKey;
+using ztest::tapKey;
+using ztest::turnKnob;
 
 QString digitsOf(const ZVFOFrequencyWidget &v)
 {
@@ -62,14 +53,6 @@ QString digitsOf(const ZVFOFrequencyWidget &v)
     for (int i = v.digitCount() - 1; i >= 0; --i)
         s += v.digitButton(i)->text();
     return s;
-}
-
-// One step of a front-panel knob: the tuning dial carries Alt.
-void turnKnob(QWidget *w, int delta, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
-    QWheelEvent e(QPointF(0, 0), QPointF(0, 0), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
-                  Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(w, &e);
 }
 
 void flushDeletes()

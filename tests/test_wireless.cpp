@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 #include <NetworkManager.h>
 
+#include "tests/widget_support.h"
 #include "tests/test_support.h"
 #include "tests/wireless_support.h"
 
@@ -107,25 +108,9 @@ struct Pipe
     }
 };
 
-// The front panel's keys and knobs, as the input thread posts them.
-void sendKey(QWidget *w, QEvent::Type type, int key)
-{
-    QKeyEvent e(type, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &e);
-}
-void tapKey(QWidget *w, int key)
-{
-    sendKey(w, QEvent::KeyPress, key);
-    sendKey(w, QEvent::KeyRelease, key);
-}
-// One step of a knob: the multi-function knob without modifier, the
-// tuning dial with Alt; negative is one step on (down the list).
-void turnKnob(QWidget *w, int delta, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
-    QWheelEvent e(QPointF(0, 0), QPointF(0, 0), QPoint(), QPoint(0, delta), Qt::NoButton, mods, Qt::NoScrollPhase,
-                  false);
-    QCoreApplication::sendEvent(w, &e);
-}
+using ztest::sendKey;
+using ztest::tapKey;
+using ztest::turnKnob;
 
 // With ZR450_TEST_SHOTS naming a directory, a picture of the panel as the
 // operator sees it goes there.
