@@ -5,6 +5,7 @@
 #include "app/zlog.h"
 #include "modem/cw_dem_p.h"
 
+#include <algorithm>
 #include <complex>
 #include <liquid/liquid.h>
 #include <new>
@@ -120,6 +121,8 @@ float Goertzel_GetEnergy(Goertzel *g)
 static inline unsigned run_len(uint32_t e) { return e >> 1; }
 static inline int run_mark(uint32_t e) { return e & 1; }
 
+static void slot_stop(cw_dem_t *q);
+
 cw_dem_t *cw_dem_create(float fs, float tone)
 {
     if (!(fs > 0) || !std::isfinite(fs)) {
@@ -183,6 +186,17 @@ void cw_dem_reset(cw_dem_t *q)
     q->cy_pos = 0;
     q->level_hi = q->level_lo = 0;
     q->levels_valid = 0;
+    slot_stop(q);
+    q->unknown_hist = 0;
+    q->bm_n = q->bm_pos = 0;
+    q->bkey = 0;
+    q->bcount = 0;
+    q->blk = 0;
+    memset(q->run_end, 0, sizeof q->run_end);
+    for (auto &v : q->yh)
+        v = 0;
+    for (auto &v : q->yh_step)
+        v = 0;
     q->queue.clear();
     q->code = 0;
 }
@@ -327,6 +341,14 @@ uint32_t cw_dem_codegen(cw_dem_t *q)
 static void update_threshold(cw_dem_t *q)
 {
     q->thr = (q->dash + q->dot / 4) / 2;
+}
+
+// The averages of a clean keying at dot length u (in blocks).
+static void set_averages(cw_dem_t *q, float u)
+{
+    q->dot = q->egap = u;
+    q->dash = q->cgap = 3 * u;
+    update_threshold(q);
 }
 
 // Classifies one space of length L after the last mark.
@@ -571,6 +593,7 @@ static void decode_step(cw_dem_t *q)
     }
     const unsigned nel = q->nelements;
     const unsigned char c = morse_to_char(cw_dem_codegen(q));
+    q->unknown_hist = (q->unknown_hist << 1) | (c > 253 ? 1 : 0);
     if (c <= 253) {
         cw_dem_putchar(q, c);
         cw_dem_putwordspace(q, c);
@@ -582,23 +605,36 @@ static void decode_step(cw_dem_t *q)
         cw_dem_putchar(q, 255);
         cw_dem_putwordspace(q, 255);
     }
-    q->flags &= ~CW_FLAG_SYNC;
+    // On the slot clock a lone unknown character is noise; only several
+    // among the last eight (a new speed) send the decoder back to training.
+    if (!q->slot_active || __builtin_popcount(q->unknown_hist & 0xff) >= 3)
+        q->flags &= ~CW_FLAG_SYNC;
 }
 
 
 // The narrow-band detector. Each block is mixed down at the tone and
 // decimated to one complex sample (the low-pass only keeps the block rate
-// free of aliases); the detector then sums the last blocks coherently over
-// most of a dot (kCwMatch of it: a sum over the whole dot would fill the
-// gap between two dots), a filter close to matched to a dot: the noise is
-// averaged over the dot rather than over a fixed bandwidth. Until the speed
-// is known the sum is three blocks long. A frequency loop keeps the mixer
-// on the tone (within kCwPull Hz of the one set), which a coherent sum over
-// tens of milliseconds needs within a few Hz.
+// free of aliases). Two keys are read from these samples:
+// - the block key: each block, the coherent sum over the last blocks
+//   (kCwMatch of a dot once the speed is known, three blocks before) against
+//   an automatic threshold. It measures the speed, trains the decoder and
+//   follows keying of any timing;
+// - the slot key (slot_step below): once the dot length is known, the sum
+//   over exactly one dot, taken once per dot at the end of each dot-long
+//   slot. That is the filter matched to a dot, read where it is matched, so
+//   noise between two decisions does not key; it decodes whenever the
+//   keying keeps to its clock, as a keyer's does.
+// A frequency loop keeps the mixer on the tone (within kCwPull Hz of the
+// one set), which a coherent sum over a dot needs within a few Hz; it
+// averages the block-to-block turn over about a second of key-down, since a
+// faster loop wanders with the noise of a weak signal.
 static const float kCwBandwidth = 75.0f;
 static const float kCwMatch = 0.7f;
 static const float kCwPull = 30.0f;
-static const float kCwFll = 0.1f;
+static const float kCwTurn = 0.003f;
+static const float kCwFll = 0.01f;
+// Blocks at the start that only measure the key-up level.
+static const int kCwSettle = 40;
 
 static void detector_design(cw_dem_t *q)
 {
@@ -642,25 +678,384 @@ static float block_energy(cw_dem_t *q, float *goertzel)
     q->cy_pos = (pos + 1) % CW_DEM_HISTORY;
     const std::complex<float> prev = q->cy[(pos + CW_DEM_HISTORY - 1) % CW_DEM_HISTORY];
     q->cy[pos] = y;
-    // The frequency loop: the turn from one block to the next, averaged
-    // while the key is down, moves the mixer onto the tone (within kCwPull
-    // of the set tone); the coherent sum below needs it within a few Hz.
+    q->yh[q->blk % CW_DEM_YH] = y;
+    q->yh_step[q->blk % CW_DEM_YH] = (float)q->nco_step;
+    // The frequency loop, while the key is down.
     if (q->key_state && q->key_last) {
-        q->turn += (y * std::conj(prev) - q->turn) * 0.05f;
+        q->turn += (y * std::conj(prev) - q->turn) * kCwTurn;
         double step = q->nco_step + kCwFll * std::arg(q->turn) / q->N;
         const double base = 2 * M_PI * q->tone_used / q->fs, pull = 2 * M_PI * kCwPull / q->fs;
         step = step > base + pull ? base + pull : step < base - pull ? base - pull : step;
         q->nco_step = step;
     }
+    // The block key's sum: three blocks until the speed is known.
     int M = 3;
-    if ((q->flags & CW_FLAG_SYNC) && q->dot > 0)
-        M = (int)(kCwMatch * q->dot + 0.5f);
+    if (q->slot_active)
+        M = (int)(kCwMatch * q->clk.unit + 0.5f);
+    else if ((q->flags & CW_FLAG_SYNC) && q->dot > 0 && q->egap > 0)
+        M = (int)(kCwMatch * (q->dot + q->egap) / 2 + 0.5f);
     M = M < 1 ? 1 : M > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : M;
     std::complex<float> s = 0;
     for (int i = 0; i < M; i++)
         s += q->cy[(pos + CW_DEM_HISTORY - unsigned(i)) % CW_DEM_HISTORY];
     const float E = std::abs(s) / (float)M;
+    // The slot clock's dot-long sum.
+    if (q->clk.unit > 0) {
+        int Ms = (int)(q->clk.unit + 0.5f);
+        Ms = Ms < 1 ? 1 : Ms > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : Ms;
+        std::complex<float> t = 0;
+        for (int i = 0; i < Ms; i++)
+            t += q->cy[(pos + CW_DEM_HISTORY - unsigned(i)) % CW_DEM_HISTORY];
+        q->clk.sum_prev = q->clk.sum_now;
+        q->clk.sum_now = std::abs(t) / (float)Ms;
+    }
     return E;
+}
+
+// The slot clock. Stopped until the speed is known.
+static void slot_stop(cw_dem_t *q)
+{
+    q->clk.unit = 0;
+    q->clk.slot_phase = 0;
+    q->clk.mid_done = 0;
+    q->clk.sum_now = q->clk.sum_prev = 0;
+    q->clk.x_prev = q->clk.m_cur = 0;
+    q->clk.s_hi = q->clk.s_lo = 0;
+    q->clk.slot_key = 0;
+    q->slot_active = 0;
+    q->clk.slot_edges = 0;
+    q->clk.ted_err = 0.3f;
+    q->clk.slot_run = q->clk.slot_gap = 0;
+    q->clk.slot_bad = 0.2f;
+    q->clk.bad_run = 0;
+    q->lag_up = q->lag_dn = 0;
+}
+
+// The dot length from the recent block-key marks: the marks fall into a
+// short and a long group (split where the two group means meet), and the
+// medians of the groups, one and three dots plus the same detector bias,
+// are two dots apart. 0 when the marks do not show two such groups.
+static float block_unit(const cw_dem_t *q)
+{
+    const unsigned n = q->bm_n;
+    if (n < 12)
+        return 0;
+    float v[CW_DEM_BMARKS];
+    float sum = 0;
+    for (unsigned i = 0; i < n; i++) {
+        v[i] = q->bmarks[i];
+        sum += v[i];
+    }
+    std::sort(v, v + n);
+    float thr = sum / n;
+    unsigned split = 0;
+    for (int it = 0; it < 8; it++) {
+        split = 0;
+        while (split < n && v[split] < thr)
+            split++;
+        if (split == 0 || split == n)
+            return 0;
+        float a = 0, b = 0;
+        for (unsigned i = 0; i < split; i++)
+            a += v[i];
+        for (unsigned i = split; i < n; i++)
+            b += v[i];
+        thr = (a / split + b / (n - split)) / 2;
+    }
+    if (split < 3 || n - split < 3)
+        return 0;
+    const float d3 = v[split + (n - split) / 2];
+    // Noise spikes among the short marks stay out of their median.
+    unsigned first = 0;
+    while (first < split && v[first] < d3 / 6)
+        first++;
+    if (split - first < 3)
+        return 0;
+    const float d1 = v[first + (split - first) / 2];
+    if (d1 <= 0 || d3 < 1.8f * d1 || d3 > 4.5f * d1)
+        return 0;
+    return (d3 - d1) / 2;
+}
+
+// Keeps a mark of the block key.
+static void block_mark(cw_dem_t *q, unsigned len)
+{
+    q->bmarks[q->bm_pos] = (uint16_t)(len > 0xffff ? 0xffff : len);
+    q->bm_pos = (q->bm_pos + 1) % CW_DEM_BMARKS;
+    if (q->bm_n < CW_DEM_BMARKS)
+        q->bm_n++;
+    if (q->clk.unit <= 0 || q->bm_n < CW_DEM_BMARKS / 2)
+        return;
+    // A dot length well away from the clock's is a new speed: the clock
+    // starts again from it, and the block key decodes until it is locked.
+    const float ub = block_unit(q);
+    if (ub < 2 || ub > CW_DEM_HISTORY)
+        return;
+    // A locked clock whose marks keep to one and three slots has the
+    // speed: the block key's marks are too noisy on weak signals to
+    // overrule it.
+    if (std::fabs(ub - q->clk.unit) > 0.2f * q->clk.unit && (!q->slot_active || q->clk.slot_bad > 0.3f)) {
+        q->clk.unit = ub;
+        q->clk.slot_edges = 0;
+        q->clk.ted_err = 0.3f;
+        q->clk.slot_bad = 0.2f;
+        q->clk.bad_run = 0;
+        // The runs are classified at the new speed from here on.
+        if (q->flags & CW_FLAG_SYNC)
+            set_averages(q, ub);
+    }
+}
+
+// Starts the clock at the dot length the block key's marks show, with the
+// block key's levels.
+static void slot_start(cw_dem_t *q)
+{
+    slot_stop(q);
+    q->clk.unit = block_unit(q);
+    if (q->clk.unit < 2 || q->clk.unit > CW_DEM_HISTORY) {
+        q->clk.unit = 0;
+        return;
+    }
+    q->clk.s_hi = q->level_hi;
+    q->clk.s_lo = q->level_lo;
+}
+
+// Timing loop gains: the share of the measured error taken out of the
+// phase, and out of the dot length, at each transition.
+static const float kSlotPhaseGain = 0.15f;
+static const float kSlotUnitGain = 0.02f;
+// The keying must stay this close to the slot clock (mean error, in dots)
+// for the slot decisions to be used; hand-sent or changed speeds fall back
+// to the block-by-block key.
+static const float kSlotMaxErr = 0.3f;
+// Lowest key-down level, in key-up levels, the gaps let the slot threshold
+// sink to: noise slots (the key-up level is their mean) reach half of it
+// about once in ten thousand.
+static const float kSlotFloor = 6.0f;
+// Share of the span from the key-up to the key-down level at which a slot
+// is taken for key-down: a little below half, as slots at the ends of a
+// mark lose a little of it when the clock is a little off.
+static const float kSlotThreshold = 0.45f;
+
+// One block of the slot clock: the sum at the middle of a slot is the sum
+// centred on the boundary that began it (the early-late measurement), the
+// sum at the end of a slot is its decision.
+static void slot_step(cw_dem_t *q, int live)
+{
+    const float u = q->clk.unit;
+    q->clk.slot_phase += 1;
+    if (!q->clk.mid_done && q->clk.slot_phase >= u / 2) {
+        const float f = q->clk.slot_phase - u / 2; // blocks since the middle
+        q->clk.m_cur = q->clk.sum_now * (1 - f) + q->clk.sum_prev * f;
+        q->clk.mid_done = 1;
+    }
+    if (q->clk.slot_phase < u)
+        return;
+    const float f = q->clk.slot_phase - u;
+    const float x = q->clk.sum_now * (1 - f) + q->clk.sum_prev * f;
+    q->clk.slot_phase -= u;
+    q->clk.mid_done = 0;
+    const float span = q->clk.s_hi - q->clk.s_lo;
+    const int key = x > q->clk.s_lo + kSlotThreshold * span && q->clk.s_hi > 1.5f * q->clk.s_lo;
+    if (key != q->clk.slot_key) {
+        const float d = x - q->clk.x_prev;
+        if (std::fabs(d) > 0.25f * span && span > 0) {
+            // Centred on the boundary, the sum is halfway between the two
+            // slots when the clock is right; off by the share of a dot the
+            // boundary is early or late.
+            float e = (q->clk.m_cur - (x + q->clk.x_prev) / 2) / d;
+            e = e > 0.5f ? 0.5f : e < -0.5f ? -0.5f : e;
+            q->clk.slot_phase += kSlotPhaseGain * e * u;
+            q->clk.unit -= kSlotUnitGain * e * u;
+            if (q->clk.unit < 2)
+                q->clk.unit = 2;
+            if (q->clk.unit > CW_DEM_HISTORY)
+                q->clk.unit = CW_DEM_HISTORY;
+            q->clk.ted_err += (std::fabs(e) - q->clk.ted_err) * 0.1f;
+            q->clk.slot_edges++;
+        }
+    }
+    // The key-down level follows a fading signal within a few slots: up
+    // quickly to a stronger one, down over the next marks and, in the gaps,
+    // towards kSlotFloor times the key-up level, so a signal fading out is
+    // still found while noise in a long gap or after the signal keys
+    // nothing. The key-up level is the
+    // noise, which does not fade.
+    if (x > q->clk.s_hi || key)
+        q->clk.s_hi += (x - q->clk.s_hi) * 0.3f;
+    else if (q->clk.s_hi > kSlotFloor * q->clk.s_lo)
+        q->clk.s_hi += (kSlotFloor * q->clk.s_lo - q->clk.s_hi) * 0.1f;
+    if (!key)
+        q->clk.s_lo += (x - q->clk.s_lo) * 0.1f;
+    // How long ago the block key made the same change (the lags of the
+    // two keys differ by that much).
+    if (live && key != q->clk.slot_key && q->bkey == key && q->bcount < 2 * u) {
+        float &lag = key ? q->lag_up : q->lag_dn;
+        lag += ((float)q->bcount - lag) * 0.1f;
+    }
+    if (key != q->clk.slot_key) {
+        const int bad = key ? q->clk.slot_gap == 2 : q->clk.slot_run != 1 && q->clk.slot_run != 3;
+        q->clk.slot_bad += ((bad ? 1.0f : 0.0f) - q->clk.slot_bad) * 0.05f;
+        q->clk.bad_run = bad ? q->clk.bad_run + 1 : 0;
+        q->clk.slot_run = q->clk.slot_gap = 0;
+    }
+    if (key)
+        q->clk.slot_run++;
+    else if (q->clk.slot_gap < 1000)
+        q->clk.slot_gap++;
+    q->clk.slot_key = key;
+    q->clk.x_prev = x;
+}
+
+// Whether the clock keeps to the keying: enough transitions, a small mean
+// timing error and marks of one or three slots. A little hysteresis (the
+// limits of a clock in use are wider) keeps a clock near the limits from
+// switching at every gap.
+static int slot_locked(const cw_dem_t *q, const cw_slotclk_s *c, int active)
+{
+    // Noise alone gives a mean timing error of up to about the ratio of the
+    // key-up to the key-down level; keying off the clock adds to it, and is
+    // told from noise that way on strong signals too. The block key's
+    // levels give the ratio: the slot levels mix when the clock is off.
+    const float ratio = q->level_hi > 0 ? q->level_lo / q->level_hi : 1;
+    float lim = active ? 0.08f + 1.5f * ratio : 0.05f + ratio;
+    const float cap = active ? kSlotMaxErr * 1.25f : kSlotMaxErr * 0.8f;
+    lim = lim < cap ? lim : cap;
+    const float blim = active ? 0.25f : 0.08f;
+    return c->slot_edges >= 16 && c->ted_err < lim && c->slot_bad < blim && c->bad_run < 2;
+}
+
+// The dot-long sum ending at block t, from the kept block samples.
+static float kept_sum(const cw_dem_t *q, uint32_t t, int Ms)
+{
+    std::complex<float> s = 0;
+    for (int i = 0; i < Ms; i++)
+        s += q->yh[(t - (uint32_t)i) % CW_DEM_YH];
+    return std::abs(s) / (float)Ms;
+}
+
+// Runs measured again on the slot clock.
+struct replay_out {
+    uint32_t runs[CW_DEM_RUNS], ends[CW_DEM_RUNS];
+    unsigned n, cnt;
+    int cur;
+};
+
+// One pass of the slot clock over the kept block samples from t0 to end,
+// started at dot length u; the runs go to *o. 0 when they do not fit.
+static int replay_pass(cw_dem_t *q, uint32_t t0, uint32_t end, float u, replay_out *o)
+{
+    int Ms = (int)(u + 0.5f);
+    Ms = Ms < 1 ? 1 : Ms > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : Ms;
+    const uint32_t span = end - t0;
+    const float mid = (q->clk.s_hi + q->clk.s_lo) / 2;
+    int bp = 0;
+    float best = -1;
+    const int K = (int)((float)span / u) - 1 < 48 ? (int)((float)span / u) - 1 : 48;
+    for (int p = 0; p < 8; p++) {
+        float score = 0;
+        for (int k = 1; k <= K; k++) {
+            const float tb = (float)p * u / 8 + (float)k * u;
+            const uint32_t ti = t0 + (uint32_t)tb;
+            const float f = tb - std::floor(tb);
+            const float x = kept_sum(q, ti, Ms) * (1 - f) + kept_sum(q, ti + 1, Ms) * f;
+            score += std::fabs(x - mid);
+        }
+        if (score > best) {
+            best = score;
+            bp = p;
+        }
+    }
+    cw_slotclk_s &c = q->clk;
+    c.unit = u;
+    c.slot_phase = u - (float)bp * u / 8 - 1;
+    c.mid_done = 0;
+    c.sum_now = c.sum_prev = kept_sum(q, t0 - 1, Ms);
+    c.x_prev = c.m_cur = 0;
+    c.slot_key = 0;
+    c.slot_edges = 0;
+    c.ted_err = 0.3f;
+    c.slot_run = c.slot_gap = 0;
+    c.slot_bad = 0.2f;
+    c.bad_run = 0;
+    o->n = o->cnt = 0;
+    o->cur = 0;
+    for (uint32_t t = t0; t != end + 1; t++) {
+        c.sum_prev = c.sum_now;
+        c.sum_now = kept_sum(q, t, Ms);
+        slot_step(q, 0);
+        if (c.slot_key != o->cur) {
+            if (o->cnt > 0) {
+                if (o->n == CW_DEM_RUNS - 8)
+                    return 0;
+                o->ends[o->n] = t;
+                o->runs[o->n++] = (uint32_t)o->cnt * 2 + (o->cur ? 1 : 0);
+            }
+            o->cur = c.slot_key;
+            o->cnt = 0;
+        }
+        if (o->cnt < q->run_cap)
+            o->cnt++;
+    }
+    return 1;
+}
+
+// At the end of training the runs learnt from are decoded: when the slot
+// clock knows the dot length by then, they are first measured again on it,
+// from the kept block samples, so the first characters of a weak signal
+// are read as well as the rest. Each pass starts the clock at the phase at
+// which the first slots are clearest; the first pass refines the dot
+// length, the second measures the runs. The clock's state at the end
+// becomes the live clock's. Nothing changes unless that clock ends up
+// locked.
+static void slot_replay(cw_dem_t *q)
+{
+    const float u = q->clk.unit;
+    const unsigned r = q->run_r;
+    if (u < 2 || r == q->run_w)
+        return;
+    const uint32_t end = q->blk;
+    const uint32_t t0 = q->run_end[r] - run_len(q->runs[r]);
+    const uint32_t span = end - t0;
+    if (span + CW_DEM_HISTORY + 2 >= CW_DEM_YH || span < 4 * u)
+        return;
+    // The kept samples were mixed at the frequencies the loop had then;
+    // mixed again to the one it has found, they sum over a dot as the
+    // live ones do.
+    const float w_end = (float)q->nco_step;
+    double phi = 0;
+    for (uint32_t t = t0 - CW_DEM_HISTORY - 2; t != end + 1; t++) {
+        const unsigned i = t % CW_DEM_YH;
+        phi += (double)(w_end - q->yh_step[i]) * q->N;
+        if (q->yh_step[i] != w_end)
+            q->yh[i] *= std::polar(1.0f, (float)-std::fmod(phi, 2 * M_PI));
+        q->yh_step[i] = w_end;
+    }
+    const cw_slotclk_s live = q->clk;
+    replay_out o;
+    if (!replay_pass(q, t0, end, u, &o) || !replay_pass(q, t0, end, q->clk.unit, &o)) {
+        q->clk = live;
+        return;
+    }
+    const cw_slotclk_s &c = q->clk;
+    if (!slot_locked(q, &c, 0)) {
+        q->clk = live;
+        return;
+    }
+    for (unsigned i = 0; i < o.n; i++) {
+        const unsigned k = (r + i) % CW_DEM_RUNS;
+        q->runs[k] = o.runs[i];
+        q->run_end[k] = o.ends[i];
+    }
+    q->run_w = (r + o.n) % CW_DEM_RUNS;
+    q->key_state = o.cur;
+    q->key_last = o.cur;
+    q->key_pending = 0;
+    q->run_count = o.cnt;
+    q->cur_run = o.cnt;
+    q->slot_active = 1;
+    // The averages the runs are classified by, as the clock has them.
+    set_averages(q, c.unit);
 }
 
 static void process_block(cw_dem_t *q)
@@ -672,23 +1067,27 @@ static void process_block(cw_dem_t *q)
     q->peak = peak;
 
     // Automatic threshold a little below halfway between the key-down and
-    // key-up levels, each followed while the key is in that state; new
-    // stronger or weaker signals pull them quickly, and the key-down level
-    // sinks slowly so a fading station is followed. Nothing keys unless the
-    // key-down level stands clear of the key-up level. The configured
-    // threshold remains a lower limit.
-    if (!q->levels_valid) {
-        q->level_hi = q->level_lo = E;
-        q->levels_valid = 1;
+    // key-up levels, each followed while the key is in that state. The
+    // key-up level is the mean level of the gaps (it falls quickly only to
+    // a clearly lower one); a stronger signal pulls the key-down level up
+    // quickly, and it sinks slowly so a fading station is followed. Nothing
+    // keys unless the key-down level stands well clear of the key-up level,
+    // further than noise alone takes it. The configured threshold remains a
+    // lower limit. The first blocks only measure the key-up level: a
+    // decoder opened on noise does not take it for a key-down.
+    if (q->levels_valid < kCwSettle) {
+        q->levels_valid++;
+        q->level_lo += (E - q->level_lo) / (float)q->levels_valid;
+        q->level_hi = q->level_lo;
     }
-    const float ahi = 0.05f, alo = 0.02f, mid = 0.45f, gate = 1.5f;
+    const float ahi = 0.05f, alo = 0.02f, mid = 0.45f, gate = 2.5f;
     if (E > q->level_hi)
         q->level_hi += (E - q->level_hi) * 0.2f;
     else if (q->key_state)
         q->level_hi += (E - q->level_hi) * ahi;
     else
         q->level_hi += (q->level_lo - q->level_hi) * 0.001f;
-    if (E < q->level_lo)
+    if (E < 0.5f * q->level_lo)
         q->level_lo += (E - q->level_lo) * 0.2f;
     else if (!q->key_state)
         q->level_lo += (E - q->level_lo) * alo;
@@ -699,8 +1098,44 @@ static void process_block(cw_dem_t *q)
     // A little hysteresis (a tenth of the level span) keeps noise from
     // chattering the key in the gaps.
     const float hthr = thr + (q->key_state ? -0.1f : 0.1f) * (q->level_hi - q->level_lo);
-    const int down = Ew >= hthr && q->level_hi > gate * q->level_lo;
+    int down = Ew >= hthr && q->level_hi > gate * q->level_lo;
     q->prev_energy = E;
+    if (down != q->bkey) {
+        if (q->bkey && q->bcount < q->run_cap)
+            block_mark(q, q->bcount);
+        q->bkey = down;
+        q->bcount = 0;
+    }
+    q->bcount++;
+
+    // The slot clock runs once the speed is known; its decisions take over
+    // from the block-by-block key while the keying keeps to the clock. Both
+    // hand-overs wait for a gap on both keys, so no run is cut.
+    if (q->clk.unit == 0 && q->bm_n >= 12)
+        slot_start(q);
+    if (q->clk.unit > 0) {
+        slot_step(q, 1);
+        const int quiet = !q->key_state && !q->clk.slot_key && !down;
+        if (quiet) {
+            const int active = slot_locked(q, &q->clk, q->slot_active);
+            if (active != q->slot_active) {
+                // The gap under way was begun by one key and is ended by the
+                // other.
+                const int lag = (int)lroundf(active ? q->lag_dn : -q->lag_up);
+                const int n = (int)q->run_count - lag;
+                q->run_count = n < 1 ? 1u : (unsigned)n;
+                q->slot_active = active;
+                const float u = q->clk.unit;
+                if (active && std::fabs((q->dot + q->egap) / 2 - u) > 0.2f * u) {
+                    // A clock started again at a new speed: the averages
+                    // the runs are classified by follow it at once.
+                    set_averages(q, u);
+                }
+            }
+        }
+        if (q->slot_active)
+            down = q->clk.slot_key;
+    }
 
     if (q->key_pending) {
         q->key_state = down;
@@ -710,6 +1145,7 @@ static void process_block(cw_dem_t *q)
     }
     if (q->key_state != q->key_last) {
         q->runs[q->run_w] = (uint32_t)q->run_count * 2 + (q->key_last ? 1 : 0);
+        q->run_end[q->run_w] = q->blk;
         q->run_count = 0;
         q->key_last = q->key_state;
         q->run_w = (q->run_w + 1) % CW_DEM_RUNS;
@@ -720,12 +1156,15 @@ static void process_block(cw_dem_t *q)
 
     if (!(q->flags & CW_FLAG_SYNC)) {
         train_step(q);
-        if (!(q->flags & CW_FLAG_SYNC) && q->cur_run < q->run_cap)
+        if (q->flags & CW_FLAG_SYNC)
+            slot_replay(q);
+        else if (q->cur_run < q->run_cap)
             goto speed;
     }
     decode_step(q);
 
 speed:
+    q->blk++;
     if (q->flags & CW_FLAG_SYNC) {
         // PARIS: 10 dots, 4 dashes, 9 element gaps, 4 character gaps and a
         // word gap (a character gap and four element gaps; the character-gap

@@ -985,6 +985,127 @@ private slots:
         QVERIFY2(fabs(speed - wpm) <= 0.1 * wpm + 1, qPrintable(QString::number(speed)));
     }
 
+    void cwWeakSignalsCopiedFromTheFirstWord_data()
+    {
+        // Keyer-timed sending well below the noise in 3 kHz, after half a
+        // second of noise alone: nothing is made of the noise, and once
+        // trained the decoder also reads the first characters it trained on.
+        QTest::addColumn<double>("wpm");
+        QTest::addColumn<double>("snr");
+        QTest::addColumn<float>("offset");
+        QTest::addRow("20 WPM at -7 dB") << 20.0 << -7.0 << 0.0f;
+        QTest::addRow("12 WPM at -8 dB") << 12.0 << -8.0 << 0.0f;
+        QTest::addRow("30 WPM at -4 dB") << 30.0 << -4.0 << 0.0f;
+        QTest::addRow("20 WPM at -4 dB, 20 Hz off tune") << 20.0 << -4.0 << 20.0f;
+    }
+    void cwWeakSignalsCopiedFromTheFirstWord()
+    {
+        QFETCH(double, wpm);
+        QFETCH(double, snr);
+        QFETCH(float, offset);
+        const QByteArray text = zmh::sample_text(160, 4242, false);
+        const std::vector<float> s = zmh::cw_signal(text, (float)wpm, 800 + offset);
+        zmh::Window w;
+        w.from = (size_t)(0.5 * zmh::kRate);
+        w.to = w.from + s.size() + (size_t)(35 * 1.2 / wpm * zmh::kRate);
+        const QByteArray got = zmh::decode_cw(zmh::channel(s, snr, 2000, 77, 0.5, 5), 800, nullptr, w);
+        const QByteArray firstWord = text.left(text.indexOf(' ') + 1);
+        QVERIFY2(zmh::normalise(got).startsWith(firstWord), got.constData());
+        QVERIFY2(zmh::cer(text, got) < 0.02, got.constData());
+    }
+
+    void cwFollowsLargeSpeedChanges_data()
+    {
+        QTest::addColumn<float>("first");
+        QTest::addColumn<float>("second");
+        QTest::addRow("40 then 10 WPM") << 40.0f << 10.0f;
+        QTest::addRow("10 then 40 WPM") << 10.0f << 40.0f;
+        QTest::addRow("18 then 36 WPM") << 18.0f << 36.0f;
+    }
+    void cwFollowsLargeSpeedChanges()
+    {
+        // A station much faster or slower than the last one: the decoder
+        // learns the new speed and copies its text, and shows its speed.
+        QFETCH(float, first);
+        QFETCH(float, second);
+        std::vector<float> s = zmh::cw_signal(zmh::sample_text(150, 5, false) + " ", first, 800);
+        const QByteArray tail = zmh::sample_text(200, 6, false);
+        const size_t change = s.size();
+        append(s, zmh::cw_signal(tail, second, 800));
+        zmh::Window w;
+        // The second station's last 120 characters.
+        const QByteArray last = tail.mid(tail.size() - 120);
+        w.from = (size_t)(0.5 * zmh::kRate) + change +
+                 (size_t)((double)zmh::cw_signal(tail.left(tail.size() - 120), second, 800).size());
+        w.to = (size_t)(0.5 * zmh::kRate) + s.size() + (size_t)(35 * 1.2 / second * zmh::kRate);
+        unsigned speed = 0;
+        const QByteArray got = zmh::decode_cw(zmh::channel(s, 3, 2000, 8, 0.5, 5), 800, &speed, w);
+        QVERIFY2(zmh::cer(last, got) < 0.03, got.constData());
+        QVERIFY2(fabs(speed - second) <= 0.1 * second, qPrintable(QString::number(speed)));
+    }
+
+    void cwHandSentKeyingStillCopied()
+    {
+        // A hand key: each character at its own speed between 16 and 24 WPM
+        // and gaps that vary too. The keying never keeps to one clock, so
+        // the decoder reads it key change by key change.
+        const QByteArray text = zmh::sample_text(150, 31, false);
+        std::mt19937 rng(12);
+        std::uniform_real_distribution<float> speed(16, 24), gap(0, 0.04f);
+        std::vector<float> s;
+        for (char c : text) {
+            const float wpm = speed(rng);
+            if (c == ' ') {
+                // A word gap: four dots more than the character gap.
+                s.resize(s.size() + (size_t)(4 * 1.2 / wpm * zmh::kRate), 0.0f);
+                continue;
+            }
+            const char one[2] = {c, 0};
+            append(s, zmh::cw_signal(QByteArray(one), wpm, 800));
+            s.resize(s.size() + (size_t)(gap(rng) * zmh::kRate), 0.0f);
+        }
+        const QByteArray got = zmh::decode_cw(zmh::channel(s, 10, 2000, 3, 0.5, 5), 800);
+        QVERIFY2(zmh::cer(text, got) < 0.05, got.constData());
+    }
+
+    void cwCopiesAStationAfterJunk()
+    {
+        // Tuning across the band before settling on a station: strong
+        // noise, clipping, a carrier and silence go into the decoder first.
+        // Afterwards it still learns the station and copies it.
+        std::mt19937 rng(99);
+        std::uniform_real_distribution<float> any(-32768, 32767);
+        std::vector<float> x;
+        for (int i = 0; i < 3 * 16000; i++)
+            x.push_back(any(rng));
+        for (int i = 0; i < 16000; i++)
+            x.push_back(i % 40 < 20 ? 32767.0f : -32768.0f);
+        for (int i = 0; i < 2 * 16000; i++)
+            x.push_back(20000.0f * sinf(6.2831853f * 800 * i / 16000));
+        x.resize(x.size() + 16000, 0.0f);
+        const QByteArray text = zmh::sample_text(250, 8, false);
+        const size_t start = x.size();
+        append(x, zmh::channel(zmh::cw_signal(text, 22, 800), 10, 2000, 4, 0.5, 5));
+        x.resize((x.size() + zmh::kBlock - 1) / zmh::kBlock * zmh::kBlock, 0.0f);
+        cw_dem_t *q = cw_dem_create(16000, 800);
+        QByteArray got;
+        char c;
+        for (size_t i = 0; i < x.size(); i += zmh::kBlock) {
+            cw_dem_process(q, &x[i], zmh::kBlock);
+            while (cw_dem_getchar(q, &c))
+                if (i >= start)
+                    got.append(c);
+        }
+        const unsigned speed = cw_dem_get_wpm(q);
+        cw_dem_destroy(q);
+        // The last 150 characters: the decoder may take the first words to
+        // learn the station after the junk.
+        const QByteArray last = text.mid(text.size() - 150);
+        const QByteArray n = zmh::normalise(got);
+        QVERIFY2(zmh::cer(last, n.mid(std::max(0, n.size() - last.size()))) < 0.03, got.constData());
+        QVERIFY2(speed >= 20 && speed <= 24, qPrintable(QString::number(speed)));
+    }
+
     void cwOffTune()
     {
         // The detector tolerates a tone 15 Hz from the set pitch.
