@@ -875,16 +875,15 @@ static void slot_step(cw_dem_t *q, int live)
             q->clk.slot_edges++;
         }
     }
-    // The key-down level follows a fading signal within a few slots: up
-    // quickly to a stronger one, down over the next marks and, in the gaps,
-    // towards kSlotFloor times the key-up level, so a signal fading out is
-    // still found while noise in a long gap or after the signal keys
-    // nothing. The key-up level is the
-    // noise, which does not fade.
+    // The key-down level follows a fading signal within a slot or two: to
+    // each key-down slot and a stronger one, and in the gaps towards
+    // kSlotFloor times the key-up level, so a signal fading out is still
+    // found while noise in a long gap or after the signal keys nothing.
+    // The key-up level is the noise, which does not fade.
     if (x > q->clk.s_hi || key)
-        q->clk.s_hi += (x - q->clk.s_hi) * 0.3f;
+        q->clk.s_hi += (x - q->clk.s_hi) * 0.5f;
     else if (q->clk.s_hi > kSlotFloor * q->clk.s_lo)
-        q->clk.s_hi += (kSlotFloor * q->clk.s_lo - q->clk.s_hi) * 0.1f;
+        q->clk.s_hi += (kSlotFloor * q->clk.s_lo - q->clk.s_hi) * 0.2f;
     if (!key)
         q->clk.s_lo += (x - q->clk.s_lo) * 0.1f;
     // How long ago the block key made the same change (the lags of the

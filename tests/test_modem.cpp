@@ -1068,6 +1068,17 @@ private slots:
         QVERIFY2(zmh::cer(text, got) < 0.05, got.constData());
     }
 
+    void cwFollowsAFadingStation()
+    {
+        // A strong station on a fading path (two equal paths, 0.5 Hz
+        // Doppler spread, 1 ms apart): the fades pass in a second or so and
+        // the copy comes back with the signal; most of it is right.
+        const QByteArray text = zmh::sample_text(300, 21, false);
+        const std::vector<float> s = zmh::fading(zmh::cw_signal(text, 20, 800), 0.5, 0.001, 17);
+        const QByteArray got = zmh::decode_cw(zmh::channel(s, 20, 2000, 5, 0.5, 5), 800);
+        QVERIFY2(zmh::cer(text, got) < 0.1, got.constData());
+    }
+
     void cwCopiesAStationAfterJunk()
     {
         // Tuning across the band before settling on a station: strong
