@@ -940,34 +940,36 @@ struct replay_out {
     int cur;
 };
 
-// One pass of the slot clock over the kept block samples from t0 to end,
-// started at dot length u; the runs go to *o. 0 when they do not fit.
-static int replay_pass(cw_dem_t *q, uint32_t t0, uint32_t end, float u, replay_out *o)
+// How clearly the slots of a clock at dot length u, with its first boundary
+// `phase` blocks after t0, read as key-down or key-up: the summed distance
+// of their sums from the middle level, over at most `count` slots.
+static float slot_clarity(const cw_dem_t *q, uint32_t t0, uint32_t span, float u, float phase, int count, float mid)
 {
     int Ms = (int)(u + 0.5f);
     Ms = Ms < 1 ? 1 : Ms > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : Ms;
-    const uint32_t span = end - t0;
-    const float mid = (q->clk.s_hi + q->clk.s_lo) / 2;
-    int bp = 0;
-    float best = -1;
-    const int K = (int)((float)span / u) - 1 < 48 ? (int)((float)span / u) - 1 : 48;
-    for (int p = 0; p < 8; p++) {
-        float score = 0;
-        for (int k = 1; k <= K; k++) {
-            const float tb = (float)p * u / 8 + (float)k * u;
-            const uint32_t ti = t0 + (uint32_t)tb;
-            const float f = tb - std::floor(tb);
-            const float x = kept_sum(q, ti, Ms) * (1 - f) + kept_sum(q, ti + 1, Ms) * f;
-            score += std::fabs(x - mid);
-        }
-        if (score > best) {
-            best = score;
-            bp = p;
-        }
+    float score = 0;
+    for (int k = 0; k < count; k++) {
+        const float tb = phase + (float)k * u;
+        if (tb + 1 >= (float)span)
+            break;
+        const uint32_t ti = t0 + (uint32_t)tb;
+        const float f = tb - std::floor(tb);
+        const float x = kept_sum(q, ti, Ms) * (1 - f) + kept_sum(q, ti + 1, Ms) * f;
+        score += std::fabs(x - mid);
     }
+    return score;
+}
+
+// One pass of the slot clock over the kept block samples from t0 to end,
+// at dot length u with its first boundary `phase` blocks after t0; the
+// runs go to *o. 0 when they do not fit.
+static int replay_pass(cw_dem_t *q, uint32_t t0, uint32_t end, float u, float phase, replay_out *o)
+{
+    int Ms = (int)(u + 0.5f);
+    Ms = Ms < 1 ? 1 : Ms > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : Ms;
     cw_slotclk_s &c = q->clk;
     c.unit = u;
-    c.slot_phase = u - (float)bp * u / 8 - 1;
+    c.slot_phase = u - phase - 1;
     c.mid_done = 0;
     c.sum_now = c.sum_prev = kept_sum(q, t0 - 1, Ms);
     c.x_prev = c.m_cur = 0;
@@ -1002,37 +1004,52 @@ static int replay_pass(cw_dem_t *q, uint32_t t0, uint32_t end, float u, replay_o
 // At the end of training the runs learnt from are decoded: when the slot
 // clock knows the dot length by then, they are first measured again on it,
 // from the kept block samples, so the first characters of a weak signal
-// are read as well as the rest. Each pass starts the clock at the phase at
-// which the first slots are clearest; the first pass refines the dot
-// length, the second measures the runs. The clock's state at the end
-// becomes the live clock's. Nothing changes unless that clock ends up
-// locked.
+// are read as well as the rest. The clock for them is the dot length
+// (within 10 % of the live clock's) and phase at which the first hundred
+// slots read clearest; it follows the keying from there, and its state at
+// the end becomes the live clock's. Nothing changes unless that clock ends
+// up locked.
 static void slot_replay(cw_dem_t *q)
 {
-    const float u = q->clk.unit;
+    const float u0 = q->clk.unit;
     const unsigned r = q->run_r;
-    if (u < 2 || r == q->run_w)
+    if (u0 < 2 || r == q->run_w)
         return;
     const uint32_t end = q->blk;
     const uint32_t t0 = q->run_end[r] - run_len(q->runs[r]);
     const uint32_t span = end - t0;
-    if (span + CW_DEM_HISTORY + 2 >= CW_DEM_YH || span < 4 * u)
+    if (span + 2 * CW_DEM_HISTORY + 2 >= CW_DEM_YH || span < 4 * u0)
         return;
     // The kept samples were mixed at the frequencies the loop had then;
     // mixed again to the one it has found, they sum over a dot as the
     // live ones do.
     const float w_end = (float)q->nco_step;
     double phi = 0;
-    for (uint32_t t = t0 - CW_DEM_HISTORY - 2; t != end + 1; t++) {
+    for (uint32_t t = t0 - 2 * CW_DEM_HISTORY - 2; t != end + 1; t++) {
         const unsigned i = t % CW_DEM_YH;
         phi += (double)(w_end - q->yh_step[i]) * q->N;
         if (q->yh_step[i] != w_end)
             q->yh[i] *= std::polar(1.0f, (float)-std::fmod(phi, 2 * M_PI));
         q->yh_step[i] = w_end;
     }
+    const float mid = (q->clk.s_hi + q->clk.s_lo) / 2;
+    float best = -1, bu = u0, bp = 0;
+    for (int k = -20; k <= 20; k++) {
+        const float u = u0 * (1 + 0.005f * (float)k);
+        if (u < 2 || u > CW_DEM_HISTORY)
+            continue;
+        for (int p = 0; p < 8; p++) {
+            const float score = slot_clarity(q, t0, span, u, (float)p * u / 8, 100, mid);
+            if (score > best) {
+                best = score;
+                bu = u;
+                bp = (float)p * u / 8;
+            }
+        }
+    }
     const cw_slotclk_s live = q->clk;
     replay_out o;
-    if (!replay_pass(q, t0, end, u, &o) || !replay_pass(q, t0, end, q->clk.unit, &o)) {
+    if (!replay_pass(q, t0, end, bu, bp, &o)) {
         q->clk = live;
         return;
     }
