@@ -181,9 +181,6 @@ void cw_dem_reset(cw_dem_t *q)
     q->spike_seen = 0;
     q->spike_absorb = 0;
     q->nco_phase = 0;
-    for (auto &v : q->cy)
-        v = 0;
-    q->cy_pos = 0;
     q->level_hi = q->level_lo = 0;
     q->levels_valid = 0;
     slot_stop(q);
@@ -654,9 +651,28 @@ static void detector_design(cw_dem_t *q)
     delete[] h;
     q->decim = dq;
     q->nco_step = 2 * M_PI * q->tone_used / q->fs;
-    for (auto &v : q->cy)
+    // Samples mixed at another tone are not summed with the new ones.
+    for (auto &v : q->yh)
+        v = 0;
+    for (auto &v : q->yh_step)
         v = 0;
     q->turn = 0;
+}
+
+// Length in blocks of a sum over a dot length of u blocks.
+static int sum_len(float u)
+{
+    const int n = (int)(u + 0.5f);
+    return n < 1 ? 1 : n > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : n;
+}
+
+// The level of the sum over the n block samples ending at block t.
+static float kept_sum(const cw_dem_t *q, uint32_t t, int n)
+{
+    std::complex<float> s = 0;
+    for (int i = 0; i < n; i++)
+        s += q->yh[(t - (uint32_t)i) % CW_DEM_YH];
+    return std::abs(s) / (float)n;
 }
 
 // Returns the narrow-band level of the block and, through *goertzel, the
@@ -674,10 +690,7 @@ static float block_energy(cw_dem_t *q, float *goertzel)
     *goertzel = Goertzel_GetEnergy(&q->detector);
     std::complex<float> y;
     firdecim_crcf_execute((firdecim_crcf)q->decim, z, &y);
-    const unsigned pos = q->cy_pos;
-    q->cy_pos = (pos + 1) % CW_DEM_HISTORY;
-    const std::complex<float> prev = q->cy[(pos + CW_DEM_HISTORY - 1) % CW_DEM_HISTORY];
-    q->cy[pos] = y;
+    const std::complex<float> prev = q->yh[(q->blk - 1) % CW_DEM_YH];
     q->yh[q->blk % CW_DEM_YH] = y;
     q->yh_step[q->blk % CW_DEM_YH] = (float)q->nco_step;
     // The frequency loop, while the key is down.
@@ -691,43 +704,33 @@ static float block_energy(cw_dem_t *q, float *goertzel)
     // The block key's sum: three blocks until the speed is known.
     int M = 3;
     if (q->slot_active)
-        M = (int)(kCwMatch * q->clk.unit + 0.5f);
+        M = sum_len(kCwMatch * q->clk.unit);
     else if ((q->flags & CW_FLAG_SYNC) && q->dot > 0 && q->egap > 0)
-        M = (int)(kCwMatch * (q->dot + q->egap) / 2 + 0.5f);
-    M = M < 1 ? 1 : M > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : M;
-    std::complex<float> s = 0;
-    for (int i = 0; i < M; i++)
-        s += q->cy[(pos + CW_DEM_HISTORY - unsigned(i)) % CW_DEM_HISTORY];
-    const float E = std::abs(s) / (float)M;
+        M = sum_len(kCwMatch * (q->dot + q->egap) / 2);
     // The slot clock's dot-long sum.
     if (q->clk.unit > 0) {
-        int Ms = (int)(q->clk.unit + 0.5f);
-        Ms = Ms < 1 ? 1 : Ms > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : Ms;
-        std::complex<float> t = 0;
-        for (int i = 0; i < Ms; i++)
-            t += q->cy[(pos + CW_DEM_HISTORY - unsigned(i)) % CW_DEM_HISTORY];
         q->clk.sum_prev = q->clk.sum_now;
-        q->clk.sum_now = std::abs(t) / (float)Ms;
+        q->clk.sum_now = kept_sum(q, q->blk, sum_len(q->clk.unit));
     }
-    return E;
+    return kept_sum(q, q->blk, M);
+}
+
+// A clock (re)started: nothing yet shows it keeps to the keying.
+static void slot_unlock(cw_slotclk_s *c)
+{
+    c->slot_edges = 0;
+    c->ted_err = 0.3f;
+    c->slot_run = c->slot_gap = 0;
+    c->slot_bad = 0.2f;
+    c->bad_run = 0;
 }
 
 // The slot clock. Stopped until the speed is known.
 static void slot_stop(cw_dem_t *q)
 {
-    q->clk.unit = 0;
-    q->clk.slot_phase = 0;
-    q->clk.mid_done = 0;
-    q->clk.sum_now = q->clk.sum_prev = 0;
-    q->clk.x_prev = q->clk.m_cur = 0;
-    q->clk.s_hi = q->clk.s_lo = 0;
-    q->clk.slot_key = 0;
+    q->clk = cw_slotclk_s();
+    slot_unlock(&q->clk);
     q->slot_active = 0;
-    q->clk.slot_edges = 0;
-    q->clk.ted_err = 0.3f;
-    q->clk.slot_run = q->clk.slot_gap = 0;
-    q->clk.slot_bad = 0.2f;
-    q->clk.bad_run = 0;
     q->lag_up = q->lag_dn = 0;
 }
 
@@ -796,10 +799,7 @@ static void block_mark(cw_dem_t *q, unsigned len)
     // overrule it.
     if (std::fabs(ub - q->clk.unit) > 0.2f * q->clk.unit && (!q->slot_active || q->clk.slot_bad > 0.3f)) {
         q->clk.unit = ub;
-        q->clk.slot_edges = 0;
-        q->clk.ted_err = 0.3f;
-        q->clk.slot_bad = 0.2f;
-        q->clk.bad_run = 0;
+        slot_unlock(&q->clk);
         // The runs are classified at the new speed from here on.
         if (q->flags & CW_FLAG_SYNC)
             set_averages(q, ub);
@@ -886,13 +886,13 @@ static void slot_step(cw_dem_t *q, int live)
         q->clk.s_hi += (kSlotFloor * q->clk.s_lo - q->clk.s_hi) * 0.2f;
     if (!key)
         q->clk.s_lo += (x - q->clk.s_lo) * 0.1f;
-    // How long ago the block key made the same change (the lags of the
-    // two keys differ by that much).
-    if (live && key != q->clk.slot_key && q->bkey == key && q->bcount < 2 * u) {
-        float &lag = key ? q->lag_up : q->lag_dn;
-        lag += ((float)q->bcount - lag) * 0.1f;
-    }
     if (key != q->clk.slot_key) {
+        // How long ago the block key made the same change (the lags of the
+        // two keys differ by that much).
+        if (live && q->bkey == key && q->bcount < 2 * u) {
+            float &lag = key ? q->lag_up : q->lag_dn;
+            lag += ((float)q->bcount - lag) * 0.1f;
+        }
         const int bad = key ? q->clk.slot_gap == 2 : q->clk.slot_run != 1 && q->clk.slot_run != 3;
         q->clk.slot_bad += ((bad ? 1.0f : 0.0f) - q->clk.slot_bad) * 0.05f;
         q->clk.bad_run = bad ? q->clk.bad_run + 1 : 0;
@@ -924,14 +924,6 @@ static int slot_locked(const cw_dem_t *q, const cw_slotclk_s *c, int active)
     return c->slot_edges >= 16 && c->ted_err < lim && c->slot_bad < blim && c->bad_run < 2;
 }
 
-// The dot-long sum ending at block t, from the kept block samples.
-static float kept_sum(const cw_dem_t *q, uint32_t t, int Ms)
-{
-    std::complex<float> s = 0;
-    for (int i = 0; i < Ms; i++)
-        s += q->yh[(t - (uint32_t)i) % CW_DEM_YH];
-    return std::abs(s) / (float)Ms;
-}
 
 // Runs measured again on the slot clock.
 struct replay_out {
@@ -945,8 +937,7 @@ struct replay_out {
 // of their sums from the middle level, over at most `count` slots.
 static float slot_clarity(const cw_dem_t *q, uint32_t t0, uint32_t span, float u, float phase, int count, float mid)
 {
-    int Ms = (int)(u + 0.5f);
-    Ms = Ms < 1 ? 1 : Ms > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : Ms;
+    const int Ms = sum_len(u);
     float score = 0;
     for (int k = 0; k < count; k++) {
         const float tb = phase + (float)k * u;
@@ -965,8 +956,7 @@ static float slot_clarity(const cw_dem_t *q, uint32_t t0, uint32_t span, float u
 // runs go to *o. 0 when they do not fit.
 static int replay_pass(cw_dem_t *q, uint32_t t0, uint32_t end, float u, float phase, replay_out *o)
 {
-    int Ms = (int)(u + 0.5f);
-    Ms = Ms < 1 ? 1 : Ms > (int)CW_DEM_HISTORY ? (int)CW_DEM_HISTORY : Ms;
+    const int Ms = sum_len(u);
     cw_slotclk_s &c = q->clk;
     c.unit = u;
     c.slot_phase = u - phase - 1;
@@ -974,11 +964,7 @@ static int replay_pass(cw_dem_t *q, uint32_t t0, uint32_t end, float u, float ph
     c.sum_now = c.sum_prev = kept_sum(q, t0 - 1, Ms);
     c.x_prev = c.m_cur = 0;
     c.slot_key = 0;
-    c.slot_edges = 0;
-    c.ted_err = 0.3f;
-    c.slot_run = c.slot_gap = 0;
-    c.slot_bad = 0.2f;
-    c.bad_run = 0;
+    slot_unlock(&c);
     o->n = o->cnt = 0;
     o->cur = 0;
     for (uint32_t t = t0; t != end + 1; t++) {

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <complex>
 
-// Block samples kept for the detector's matched sum (a dot at 5 WPM).
+// Longest sum over block samples, in blocks (a dot at 5 WPM).
 #define CW_DEM_HISTORY 48
 // Block samples kept for decoding the training runs again on the slot
 // clock (45 s of blocks at 16 kHz).
@@ -86,13 +86,10 @@ struct cw_dem_s {
     int spike_seen;               // the previous entry was a spike
     uint32_t spike_absorb;        // its length, added to the next entry
 
-    // Narrow-band detector (see cw_dem.cpp): mixer, decimation to one
-    // complex sample per block, and the recent block samples for the sum
-    // matched to a dot.
+    // Narrow-band detector (see cw_dem.cpp): mixer and decimation to one
+    // complex sample per block (kept in yh below).
     double nco_phase, nco_step;
     void *decim;                  // firdecim_crcf, decimation by one block
-    std::complex<float> cy[CW_DEM_HISTORY];
-    unsigned cy_pos;
     std::complex<float> turn;     // block-to-block turn while the key is down
     // Automatic threshold: tracked key-down and key-up levels.
     float level_hi, level_lo;
@@ -114,8 +111,9 @@ struct cw_dem_s {
     // key-up and at a key-down: taken off or added to the gap in which the
     // key source changes, so that gap keeps its length.
     float lag_up, lag_dn;
-    // The block samples of the last CW_DEM_YH blocks, the count of blocks
-    // so far, and the block at which each run ended.
+    // The block samples of the last CW_DEM_YH blocks (the sums read the
+    // latest, the re-reading of the training runs all of them), the count
+    // of blocks so far, and the block at which each run ended.
     std::complex<float> yh[CW_DEM_YH];
     float yh_step[CW_DEM_YH];     // the mixer's step for each of them
     uint32_t blk;
