@@ -3,7 +3,6 @@
 
 #include "ui/zpanel.h"
 
-
 class QLabel;
 class QPlainTextEdit;
 
