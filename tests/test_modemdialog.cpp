@@ -155,8 +155,18 @@ struct Bench {
             prepare(store.get());
         parent.resize(800, 480);
         d = new DialogModem(&parent, store.get(), 0, 263, 800, 217);
-        if (startIt)
+        if (startIt) {
             d->start();
+            // The host's two threads log their start when they run, which
+            // may be after start() returns: tests that look at the log from
+            // here on see nothing of it.
+            const auto running = [] {
+                return logCount(QStringLiteral("ZRModem::thread_dem created")) > 0 &&
+                       logCount(QStringLiteral("ZRModem::thread_mod created")) > 0;
+            };
+            if (d->modem() && !QTest::qWaitFor(running, 10000))
+                qWarning("the modem host's threads did not start");
+        }
     }
     ~Bench()
     {
